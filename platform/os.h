@@ -1,0 +1,212 @@
+// The one seam between the program's logic and the operating system.
+//
+// Every service of Windows that the logic uses goes through `os::Current()`.
+// Two backends implement it: os_win32.cc (the real calls) and os_posix.cc (a
+// small stand-in so the same logic builds and runs natively). Tests replace
+// the current backend with a `ForwardingOs` subclass that fakes or fails one
+// call and passes the rest through; `ScopedOs` restores the original.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace os {
+
+// A kernel object: a process or one end of a pipe. Owned through UniqueHandle.
+using Handle = std::intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+// Win32 values the logic reports or compares against, the same on both builds.
+inline constexpr uint32_t kWaitObject0 = 0;
+inline constexpr uint32_t kWaitTimeout = 258;
+inline constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+inline constexpr uint32_t kStillActive = 259;
+inline constexpr uint32_t kErrorSuccess = 0;
+inline constexpr uint32_t kErrorBrokenPipe = 109;
+inline constexpr uint32_t kErrorNoMoreItems = 259;
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kMaxPath = 32768;  // longest path the system gives back
+
+// Message box styles.
+inline constexpr uint32_t kMbIconError = 0x10;
+inline constexpr uint32_t kMbIconQuestion = 0x20;
+
+// What one wait for a child's output ended with.
+enum class ReadStatus {
+  kData,           // a read completed; bytes_read may be 0 after an empty write
+  kEndOfData,      // every writer has closed the pipe and it is empty
+  kProcessEnded,   // the watched process ended before any byte came
+  kTimeout,        // nothing happened within the time given
+  kFailed,         // the read or the wait failed; LastError() tells why
+};
+
+class Os {
+ public:
+  virtual ~Os() = default;
+
+  // --- The program's own module and environment.
+  // Whether the program's own module handle is available.
+  virtual bool HasModuleHandle() = 0;
+  // GetModuleFileNameA: characters copied without terminator; `size` when the
+  // path was cut to fit; 0 on failure.
+  virtual uint32_t ModuleFileName(char* buffer, uint32_t size) = 0;
+  // GetSystemDirectoryA: length of the path without terminator when it fits,
+  // the size needed (terminator included) when it does not, 0 on failure.
+  virtual uint32_t SystemDirectory(char* buffer, uint32_t size) = 0;
+  // An environment variable, its name matched without regard to case. False
+  // when it does not exist or cannot be read.
+  virtual bool EnvironmentValue(const char* name, std::string* value) = 0;
+
+  // --- Shell and user interface.
+  // ShellExecuteExA of `file` with `parameters` and SEE_MASK_NOCLOSEPROCESS:
+  // the started process, or kNoHandle when the shell started none.
+  virtual Handle ShellExecuteProcess(const char* file, const char* parameters) = 0;
+  // MessageBoxA without an owner window; returns the button pressed.
+  virtual int ShowMessageBox(const char* text, const char* caption, uint32_t type) = 0;
+
+  // --- Processes and pipes.
+  // WaitForSingleObject: kWaitObject0, kWaitTimeout or kWaitFailed.
+  virtual uint32_t WaitForProcess(Handle process, uint32_t timeout_ms) = 0;
+  // GetExitCodeProcess: kStillActive while the process runs.
+  virtual bool ExitCodeOfProcess(Handle process, uint32_t* exit_code) = 0;
+  virtual bool Close(Handle handle) = 0;
+  // GetLastError of the calling thread.
+  virtual uint32_t LastError() = 0;
+  // A pipe for a child's output: the read end stays with the caller and is not
+  // inheritable; the write end is the only end a child may inherit.
+  virtual bool MakePipe(Handle* read_end, Handle* write_end) = 0;
+  // CreateProcessA of `command_line` (program taken from it when
+  // `application` is null), standard input the null device, standard output
+  // and standard error `output`, no other handle inherited. Without
+  // `console_window` the child gets no console window (CREATE_NO_WINDOW).
+  virtual bool StartProcess(const char* application, char* command_line, bool console_window,
+                            Handle output, Handle* process) = 0;
+  // Reads at most `size` bytes from `read_end` as soon as any are there,
+  // waiting at most `timeout_ms`. When `process` is not kNoHandle the wait
+  // also ends when that process ends. Bytes already in the pipe always come
+  // before the news of the process's end.
+  virtual ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
+                                uint32_t timeout_ms, uint32_t* bytes_read) = 0;
+
+  // --- Windows Installer.
+  // MsiEnumRelatedProductsA(upgrade_code, 0, index, product_code): the buffer
+  // holds 39 characters and a terminator.
+  virtual uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,
+                                       char* product_code) = 0;
+  // MsiGetProductInfoA(product_code, property, value, size).
+  virtual uint32_t GetProductInfo(const char* product_code, const char* property, char* value,
+                                  uint32_t* size) = 0;
+};
+
+// The backend in use: the real one of this build unless a test replaced it.
+Os& Current();
+// The real backend of this build.
+Os& Native();
+
+// Makes `replacement` the current backend for this object's lifetime.
+class ScopedOs {
+ public:
+  explicit ScopedOs(Os& replacement);
+  ~ScopedOs();
+  ScopedOs(const ScopedOs&) = delete;
+  ScopedOs& operator=(const ScopedOs&) = delete;
+
+ private:
+  Os* previous_;
+};
+
+// Passes every call on to the backend that was current when it was made.
+// Tests derive from it and override only the calls they fake.
+class ForwardingOs : public Os {
+ public:
+  ForwardingOs() : next_(Current()) {}
+
+  bool HasModuleHandle() override { return next_.HasModuleHandle(); }
+  uint32_t ModuleFileName(char* buffer, uint32_t size) override {
+    return next_.ModuleFileName(buffer, size);
+  }
+  uint32_t SystemDirectory(char* buffer, uint32_t size) override {
+    return next_.SystemDirectory(buffer, size);
+  }
+  bool EnvironmentValue(const char* name, std::string* value) override {
+    return next_.EnvironmentValue(name, value);
+  }
+  Handle ShellExecuteProcess(const char* file, const char* parameters) override {
+    return next_.ShellExecuteProcess(file, parameters);
+  }
+  int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
+    return next_.ShowMessageBox(text, caption, type);
+  }
+  uint32_t WaitForProcess(Handle process, uint32_t timeout_ms) override {
+    return next_.WaitForProcess(process, timeout_ms);
+  }
+  bool ExitCodeOfProcess(Handle process, uint32_t* exit_code) override {
+    return next_.ExitCodeOfProcess(process, exit_code);
+  }
+  bool Close(Handle handle) override { return next_.Close(handle); }
+  uint32_t LastError() override { return next_.LastError(); }
+  bool MakePipe(Handle* read_end, Handle* write_end) override {
+    return next_.MakePipe(read_end, write_end);
+  }
+  bool StartProcess(const char* application, char* command_line, bool console_window,
+                    Handle output, Handle* process) override {
+    return next_.StartProcess(application, command_line, console_window, output, process);
+  }
+  ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
+                        uint32_t timeout_ms, uint32_t* bytes_read) override {
+    return next_.ReadOutput(read_end, process, buffer, size, timeout_ms, bytes_read);
+  }
+  uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,
+                               char* product_code) override {
+    return next_.EnumRelatedProducts(upgrade_code, index, product_code);
+  }
+  uint32_t GetProductInfo(const char* product_code, const char* property, char* value,
+                          uint32_t* size) override {
+    return next_.GetProductInfo(product_code, property, value, size);
+  }
+
+ protected:
+  Os& next() { return next_; }
+
+ private:
+  Os& next_;
+};
+
+// Owns one handle and closes it exactly once, through the current backend.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(Handle handle) : handle_(handle) {}
+  ~UniqueHandle() { reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      handle_ = other.release();
+    }
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  Handle get() const { return handle_; }
+  bool valid() const { return handle_ != kNoHandle; }
+  // For out parameters: closes what is held and hands out the slot.
+  Handle* receive() {
+    reset();
+    return &handle_;
+  }
+  Handle release() {
+    Handle handle = handle_;
+    handle_ = kNoHandle;
+    return handle;
+  }
+  void reset() {
+    if (valid()) Current().Close(release());
+  }
+
+ private:
+  Handle handle_ = kNoHandle;
+};
+
+}  // namespace os

@@ -1,0 +1,258 @@
+// A small POSIX stand-in for the Windows services, so that the logic builds,
+// runs and is tested natively. Paths it hands out use backslashes, as the
+// logic expects of Windows; paths it is given have them turned back into
+// slashes. It knows no installed products: the Windows Installer part answers
+// "nothing related is installed", and tests fake other answers through the seam.
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <strings.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/command_line.h"
+#include "platform/os.h"
+
+extern char** environ;
+
+#ifndef P_PIDFD
+#define P_PIDFD 3
+#endif
+
+namespace os {
+namespace {
+
+thread_local uint32_t t_last_error = 0;
+
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorInsufficientBuffer = 122;
+constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorUnknownProduct = 1605;
+
+uint32_t Win32ErrorOf(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return kErrorFileNotFound;
+    case EACCES:
+    case EPERM:
+      return kErrorAccessDenied;
+    case EBADF:
+      return kErrorInvalidHandle;
+    case EPIPE:
+      return kErrorBrokenPipe;
+    default:
+      return kErrorGenFailure;
+  }
+}
+
+// Records `error` as the last error and gives back `result`.
+template <typename T>
+T Fail(int error, T result) {
+  t_last_error = Win32ErrorOf(error);
+  return result;
+}
+bool Fail(int error) { return Fail(error, false); }
+
+std::string WithSlashes(std::string path) {
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+// Copies `text` the way the Win32 "fill this buffer" calls do: the length
+// copied when it fits, otherwise `size_when_cut` with a truncated copy.
+uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size, bool report_needed) {
+  if (text.size() < size) {
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<uint32_t>(text.size());
+  }
+  t_last_error = kErrorInsufficientBuffer;
+  if (report_needed) return static_cast<uint32_t>(text.size() + 1);
+  if (size > 0) {
+    std::memcpy(buffer, text.data(), size - 1);
+    buffer[size - 1] = '\0';
+  }
+  return size;
+}
+
+int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+// Starts `argv` with the given standard handles (-1: the null device) and
+// gives back a pidfd for it.
+bool Spawn(const std::vector<std::string>& argv, int output, Handle* process) {
+  if (argv.empty()) return Fail(ENOENT);
+  std::vector<char*> pointers;
+  for (const std::string& argument : argv) pointers.push_back(const_cast<char*>(argument.c_str()));
+  pointers.push_back(nullptr);
+  std::string program = WithSlashes(argv[0]);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (output >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, output, 1);
+    posix_spawn_file_actions_adddup2(&actions, output, 2);
+  }
+  pid_t pid = 0;
+  int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) return Fail(error);
+  int pidfd = PidfdOpen(pid);
+  if (pidfd < 0) return Fail(errno);
+  *process = pidfd;
+  return true;
+}
+
+// Waits until one of `fds` is readable, retrying after signals. Returns the
+// poll result: 0 on timeout, -1 on failure.
+int PollReadable(pollfd* fds, nfds_t count, uint32_t timeout_ms) {
+  int timeout = timeout_ms > 0x7FFFFFFFu ? -1 : static_cast<int>(timeout_ms);
+  for (;;) {
+    int ready = poll(fds, count, timeout);
+    if (ready >= 0 || errno != EINTR) return ready;
+  }
+}
+
+bool Readable(const pollfd& fd) { return (fd.revents & (POLLIN | POLLHUP | POLLERR)) != 0; }
+
+class PosixOs final : public Os {
+ public:
+  bool HasModuleHandle() override { return true; }
+
+  uint32_t ModuleFileName(char* buffer, uint32_t size) override {
+    char path[kMaxPath];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (length <= 0) return Fail(errno, 0u);
+    std::string windows_path(path, static_cast<size_t>(length));
+    for (char& c : windows_path) {
+      if (c == '/') c = '\\';
+    }
+    return CopyOut(windows_path, buffer, size, false);
+  }
+
+  uint32_t SystemDirectory(char* buffer, uint32_t size) override {
+    return CopyOut("\\usr\\bin", buffer, size, true);
+  }
+
+  bool EnvironmentValue(const char* name, std::string* value) override {
+    size_t name_length = std::strlen(name);
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      if (strncasecmp(*entry, name, name_length) == 0 && (*entry)[name_length] == '=') {
+        value->assign(*entry + name_length + 1);
+        return true;
+      }
+    }
+    t_last_error = 203;  // ERROR_ENVVAR_NOT_FOUND
+    return false;
+  }
+
+  Handle ShellExecuteProcess(const char* file, const char* parameters) override {
+    std::string line = std::string("program ") + (parameters ? parameters : "");
+    std::vector<std::string> argv = SplitCommandLine(line.c_str());
+    argv[0] = file;
+    Handle process = kNoHandle;
+    return Spawn(argv, -1, &process) ? process : kNoHandle;
+  }
+
+  int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
+    std::fprintf(stderr, "[%s] (style 0x%x)\n%s\n", caption, static_cast<unsigned>(type), text);
+    return 1;  // IDOK
+  }
+
+  uint32_t WaitForProcess(Handle process, uint32_t timeout_ms) override {
+    pollfd fd{static_cast<int>(process), POLLIN, 0};
+    int ready = PollReadable(&fd, 1, timeout_ms);
+    if (ready < 0) return Fail(errno, kWaitFailed);
+    if (ready == 0) return kWaitTimeout;
+    if ((fd.revents & POLLNVAL) != 0) return Fail(EBADF, kWaitFailed);
+    return kWaitObject0;
+  }
+
+  bool ExitCodeOfProcess(Handle process, uint32_t* exit_code) override {
+    siginfo_t info{};
+    if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(process), &info,
+               WEXITED | WNOHANG | WNOWAIT) != 0) {
+      return Fail(errno);
+    }
+    if (info.si_pid == 0) {
+      *exit_code = kStillActive;
+    } else if (info.si_code == CLD_EXITED) {
+      *exit_code = static_cast<uint32_t>(info.si_status);
+    } else {
+      *exit_code = 0xC0000000u | static_cast<uint32_t>(info.si_status);  // ended by a signal
+    }
+    return true;
+  }
+
+  bool Close(Handle handle) override {
+    int fd = static_cast<int>(handle);
+    // A process handle also releases the ended child; on any other fd this fails harmlessly.
+    siginfo_t info{};
+    waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(fd), &info, WEXITED | WNOHANG);
+    return close(fd) == 0 || Fail(errno);
+  }
+
+  uint32_t LastError() override { return t_last_error; }
+
+  bool MakePipe(Handle* read_end, Handle* write_end) override {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return Fail(errno);
+    *read_end = fds[0];
+    *write_end = fds[1];
+    return true;
+  }
+
+  bool StartProcess(const char* application, char* command_line, bool /*console_window*/,
+                    Handle output, Handle* process) override {
+    std::vector<std::string> argv = SplitCommandLine(command_line);
+    if (application != nullptr && !argv.empty()) argv[0] = application;
+    return Spawn(argv, static_cast<int>(output), process);
+  }
+
+  ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
+                        uint32_t timeout_ms, uint32_t* bytes_read) override {
+    *bytes_read = 0;
+    pollfd fds[2] = {{static_cast<int>(read_end), POLLIN, 0},
+                     {static_cast<int>(process), POLLIN, 0}};
+    int ready = PollReadable(fds, process == kNoHandle ? 1 : 2, timeout_ms);
+    if (ready < 0) return Fail(errno, ReadStatus::kFailed);
+    if (ready == 0) return ReadStatus::kTimeout;
+    if ((fds[0].revents & POLLNVAL) != 0) return Fail(EBADF, ReadStatus::kFailed);
+    if (Readable(fds[0])) {
+      ssize_t count;
+      do {
+        count = read(fds[0].fd, buffer, size);
+      } while (count < 0 && errno == EINTR);
+      if (count < 0) return Fail(errno, ReadStatus::kFailed);
+      if (count == 0) return ReadStatus::kEndOfData;
+      *bytes_read = static_cast<uint32_t>(count);
+      return ReadStatus::kData;
+    }
+    return ReadStatus::kProcessEnded;
+  }
+
+  uint32_t EnumRelatedProducts(const char*, uint32_t, char*) override { return kErrorNoMoreItems; }
+
+  uint32_t GetProductInfo(const char*, const char*, char*, uint32_t*) override {
+    return kErrorUnknownProduct;
+  }
+};
+
+}  // namespace
+
+Os& Native() {
+  static PosixOs instance;
+  return instance;
+}
+
+}  // namespace os

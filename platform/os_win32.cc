@@ -1,0 +1,267 @@
+// The real Windows services behind the seam.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+#include "platform/os.h"
+
+namespace os {
+namespace {
+
+HANDLE AsWin(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+Handle FromWin(HANDLE handle) {
+  return handle == nullptr || handle == INVALID_HANDLE_VALUE ? kNoHandle
+                                                             : reinterpret_cast<Handle>(handle);
+}
+
+// Closes a Win32 handle at scope end unless released; keeps the thread's last
+// error, so a failure's cause survives the clean-up that follows it.
+class ScopedWinHandle {
+ public:
+  explicit ScopedWinHandle(HANDLE handle) : handle_(handle) {}
+  ~ScopedWinHandle() {
+    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
+      DWORD error = ::GetLastError();
+      ::CloseHandle(handle_);
+      ::SetLastError(error);
+    }
+  }
+  ScopedWinHandle(const ScopedWinHandle&) = delete;
+  ScopedWinHandle& operator=(const ScopedWinHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE release() {
+    HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// msi.dll, loaded on first use from the system directory only: a static import
+// would be resolved before the program runs, possibly from its own folder.
+class WindowsInstaller {
+ public:
+  using EnumRelatedProductsFn = UINT(WINAPI*)(LPCSTR, DWORD, DWORD, LPSTR);
+  using GetProductInfoFn = UINT(WINAPI*)(LPCSTR, LPCSTR, LPSTR, LPDWORD);
+
+  static WindowsInstaller& Get() {
+    static WindowsInstaller instance;
+    return instance;
+  }
+  EnumRelatedProductsFn enum_related_products = nullptr;
+  GetProductInfoFn get_product_info = nullptr;
+  DWORD load_error = ERROR_SUCCESS;
+
+ private:
+  WindowsInstaller() {
+    HMODULE msi = ::LoadLibraryExA("msi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (msi == nullptr) {
+      load_error = ::GetLastError();
+      return;
+    }
+    enum_related_products = reinterpret_cast<EnumRelatedProductsFn>(
+        reinterpret_cast<void*>(::GetProcAddress(msi, "MsiEnumRelatedProductsA")));
+    get_product_info = reinterpret_cast<GetProductInfoFn>(
+        reinterpret_cast<void*>(::GetProcAddress(msi, "MsiGetProductInfoA")));
+    if (enum_related_products == nullptr || get_product_info == nullptr) {
+      load_error = ERROR_PROC_NOT_FOUND;
+    }
+  }
+};
+
+// A pipe name no other pipe of this machine has.
+void UniquePipeName(char* name, size_t size) {
+  static LONG counter = 0;
+  std::snprintf(name, size, "\\\\.\\pipe\\vntr_setup_output.%lu.%ld",
+                static_cast<unsigned long>(::GetCurrentProcessId()),
+                static_cast<long>(::InterlockedIncrement(&counter)));
+}
+
+// The pipe buffer: large enough that a busy child seldom blocks on it.
+constexpr DWORD kPipeBufferSize = 64 * 1024;
+
+class Win32Os final : public Os {
+ public:
+  bool HasModuleHandle() override { return ::GetModuleHandleA(nullptr) != nullptr; }
+
+  uint32_t ModuleFileName(char* buffer, uint32_t size) override {
+    return ::GetModuleFileNameA(nullptr, buffer, size);
+  }
+
+  uint32_t SystemDirectory(char* buffer, uint32_t size) override {
+    return ::GetSystemDirectoryA(buffer, size);
+  }
+
+  bool EnvironmentValue(const char* name, std::string* value) override {
+    DWORD needed = ::GetEnvironmentVariableA(name, nullptr, 0);
+    while (needed != 0) {
+      value->assign(needed, '\0');
+      DWORD length = ::GetEnvironmentVariableA(name, &(*value)[0], needed);
+      if (length < needed) {
+        value->resize(length);
+        return true;
+      }
+      needed = length;  // it grew in between: try again with its new size
+    }
+    return false;
+  }
+
+  Handle ShellExecuteProcess(const char* file, const char* parameters) override {
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOWNORMAL;
+    ::ShellExecuteExA(&info);
+    return FromWin(info.hProcess);
+  }
+
+  int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
+    return ::MessageBoxA(nullptr, text, caption, type);
+  }
+
+  uint32_t WaitForProcess(Handle process, uint32_t timeout_ms) override {
+    return ::WaitForSingleObject(AsWin(process), timeout_ms);
+  }
+
+  bool ExitCodeOfProcess(Handle process, uint32_t* exit_code) override {
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(AsWin(process), &code)) return false;
+    *exit_code = code;
+    return true;
+  }
+
+  bool Close(Handle handle) override { return ::CloseHandle(AsWin(handle)) != FALSE; }
+
+  uint32_t LastError() override { return ::GetLastError(); }
+
+  // A named pipe rather than an anonymous one: only it can be read with a
+  // time limit (overlapped I/O), which lets the reader watch the child too.
+  bool MakePipe(Handle* read_end, Handle* write_end) override {
+    char name[80];
+    UniquePipeName(name, sizeof(name));
+    ScopedWinHandle reader(::CreateNamedPipeA(
+        name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, kPipeBufferSize, 0, nullptr));
+    if (!reader.valid()) return false;
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    HANDLE writer = ::CreateFileA(name, GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (writer == INVALID_HANDLE_VALUE) return false;
+    *read_end = FromWin(reader.release());
+    *write_end = FromWin(writer);
+    return true;
+  }
+
+  bool StartProcess(const char* application, char* command_line, bool console_window,
+                    Handle output, Handle* process) override {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    ScopedWinHandle null_input(::CreateFileA("NUL", GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!null_input.valid()) return false;
+
+    // The child inherits the two handles named here and nothing else.
+    HANDLE inherited[2] = {null_input.get(), AsWin(output)};
+    alignas(16) unsigned char list_storage[256];
+    SIZE_T list_size = sizeof(list_storage);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_storage);
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &list_size)) return false;
+    bool started = false;
+    if (::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                    sizeof(inherited), nullptr, nullptr)) {
+      STARTUPINFOEXA startup{};
+      startup.StartupInfo.cb = sizeof(startup);
+      startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+      startup.StartupInfo.hStdInput = null_input.get();
+      startup.StartupInfo.hStdOutput = AsWin(output);
+      startup.StartupInfo.hStdError = AsWin(output);
+      startup.lpAttributeList = list;
+      DWORD flags = EXTENDED_STARTUPINFO_PRESENT | (console_window ? 0 : CREATE_NO_WINDOW);
+      PROCESS_INFORMATION info{};
+      started = ::CreateProcessA(application, command_line, nullptr, nullptr, TRUE, flags,
+                                 nullptr, nullptr, &startup.StartupInfo, &info) != FALSE;
+      if (started) {
+        ::CloseHandle(info.hThread);
+        *process = FromWin(info.hProcess);
+      }
+    }
+    DWORD error = ::GetLastError();
+    ::DeleteProcThreadAttributeList(list);
+    ::SetLastError(error);
+    return started;
+  }
+
+  ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
+                        uint32_t timeout_ms, uint32_t* bytes_read) override {
+    *bytes_read = 0;
+    ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event.valid()) return ReadStatus::kFailed;
+    HANDLE pipe = AsWin(read_end);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.get();
+    DWORD count = 0;
+    if (::ReadFile(pipe, buffer, size, &count, &overlapped)) return Delivered(count, bytes_read);
+    DWORD error = ::GetLastError();
+    if (error != ERROR_IO_PENDING) return Undelivered(error);
+
+    HANDLE waits[2] = {event.get(), AsWin(process)};
+    DWORD wait_count = process == kNoHandle ? 1 : 2;
+    DWORD waited = ::WaitForMultipleObjects(wait_count, waits, FALSE, timeout_ms);
+    DWORD wait_error = ::GetLastError();
+    if (waited != WAIT_OBJECT_0) ::CancelIoEx(pipe, &overlapped);
+    // The buffer is the caller's: wait until the system is done with it. A
+    // read that completed before the cancel still delivers its bytes.
+    if (::GetOverlappedResult(pipe, &overlapped, &count, TRUE)) return Delivered(count, bytes_read);
+    error = ::GetLastError();
+    if (error != ERROR_OPERATION_ABORTED) return Undelivered(error);
+    if (waited == WAIT_OBJECT_0 + 1) return ReadStatus::kProcessEnded;
+    if (waited == WAIT_TIMEOUT) return ReadStatus::kTimeout;
+    ::SetLastError(wait_error);
+    return ReadStatus::kFailed;
+  }
+
+  uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,
+                               char* product_code) override {
+    WindowsInstaller& msi = WindowsInstaller::Get();
+    if (msi.enum_related_products == nullptr) return msi.load_error;
+    return msi.enum_related_products(upgrade_code, 0, index, product_code);
+  }
+
+  uint32_t GetProductInfo(const char* product_code, const char* property, char* value,
+                          uint32_t* size) override {
+    WindowsInstaller& msi = WindowsInstaller::Get();
+    if (msi.get_product_info == nullptr) return msi.load_error;
+    DWORD length = *size;
+    UINT result = msi.get_product_info(product_code, property, value, &length);
+    *size = length;
+    return result;
+  }
+
+ private:
+  static ReadStatus Delivered(DWORD count, uint32_t* bytes_read) {
+    // A writer's empty write completes a read with no bytes: not the end.
+    *bytes_read = count;
+    return ReadStatus::kData;
+  }
+  static ReadStatus Undelivered(DWORD error) {
+    if (error == ERROR_BROKEN_PIPE) return ReadStatus::kEndOfData;
+    ::SetLastError(error);
+    return ReadStatus::kFailed;
+  }
+};
+
+}  // namespace
+
+Os& Native() {
+  static Win32Os instance;
+  return instance;
+}
+
+}  // namespace os

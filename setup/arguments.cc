@@ -1,0 +1,158 @@
+#include "setup/arguments.h"
+
+#include <cstring>
+
+#include "platform/os.h"
+
+std::string MsiFileName;
+bool SilentMode = false;
+
+namespace {
+
+constexpr char kReinstallProperties[] = "REINSTALL=ALL REINSTALLMODE=vomus";
+constexpr char kDefaultDebugLogName[] = "vntr_oriel2_setup.txt";
+constexpr char kMsiLogFileName[] = "\\VNTR_Oriel2.log";
+
+bool IsAnyOf(const std::string& arg, std::initializer_list<const char*> texts) {
+  for (const char* text : texts) {
+    if (arg == text) return true;
+  }
+  return false;
+}
+
+// Whether `arg` begins with one of `prefixes`, all of the same length.
+bool HasPrefix(const std::string& arg, std::initializer_list<const char*> prefixes) {
+  for (const char* prefix : prefixes) {
+    if (arg.compare(0, std::strlen(prefix), prefix) == 0) return true;
+  }
+  return false;
+}
+
+// Applies one switch. Returns false when the walk stops here.
+bool ApplySwitch(const std::string& arg, int& mode, bool& msiParamsGiven, std::string& msiArgs,
+                 int& err) {
+  if (IsAnyOf(arg, {"/h", "/H", "/?"})) {
+    err = kSetupHelpRequested;
+    return false;
+  }
+  bool admin = IsAnyOf(arg, {"/a", "/A"});
+  if (admin || IsAnyOf(arg, {"/x", "/X"})) {
+    if (mode != kPackage) {
+      err = kSetupBadSwitch;
+      return false;
+    }
+    mode = admin ? kAdministrative : kUninstall;
+    return true;
+  }
+  if (HasPrefix(arg, {"/debuglog", "/DEBUGLOG"})) {
+    std::string path = arg.size() < 10 ? kDefaultDebugLogName : arg.substr(9);
+    if (!OpenDebugLog(path.c_str())) {
+      err = kSetupLogNotOpened;
+      return false;
+    }
+    return true;
+  }
+  if (HasPrefix(arg, {"/l", "/L"})) {
+    msiArgs += " /g " + arg.substr(2);
+    return true;
+  }
+  if (IsAnyOf(arg, {"/s", "/S"})) {
+    SilentMode = true;
+    return true;
+  }
+  if (HasPrefix(arg, {"/v", "/V"})) {
+    msiParamsGiven = true;
+    msiArgs += " " + arg.substr(2);
+    return true;
+  }
+  err = kSetupBadSwitch;
+  return false;
+}
+
+}  // namespace
+
+std::string QuotedIfBlank(const std::string& path) {
+  if (path.find_first_of(" \t") == std::string::npos) return path;
+  return "\"" + path + "\"";
+}
+
+std::string GetInstallModeSwitch(int mode) {
+  switch (mode) {
+    case kInstall:
+      return "/i";
+    case kAdministrative:
+      return "/a";
+    case kUninstall:
+      return "/x";
+    case kPackage:
+      return "/package";
+    default:
+      return "";
+  }
+}
+
+std::string BuildMsiLogArgs() {
+  std::string localAppData;
+  // Without a folder for it, no log switch at all: a bare "/l*vx " makes
+  // msiexec refuse the whole command line.
+  if (!os::Current().EnvironmentValue("LocalAppData", &localAppData) || localAppData.empty()) {
+    return "";
+  }
+  return "/l*vx  " + QuotedIfBlank(localAppData + kMsiLogFileName);
+}
+
+int CheckMSIProductStatus(LogHandle handle, const std::string& productCode,
+                          const std::string& upgradeCode, const std::string& packageCode) {
+  char productBuffer[40] = {};
+  char packageBuffer[40] = {};
+  os::Os& system = os::Current();
+  uint32_t index = 0;
+  uint32_t result;
+  while ((result = system.EnumRelatedProducts(upgradeCode.c_str(), index, productBuffer)) ==
+         os::kErrorSuccess) {
+    if (productCode == productBuffer) {
+      uint32_t size = sizeof(packageBuffer);
+      if (system.GetProductInfo(productBuffer, "PackageCode", packageBuffer, &size) !=
+          os::kErrorSuccess) {
+        LogMessage(handle, "CheckMSIProductStatus: MsiGetProductInfo failed ");
+        return kProductQueryFailed;
+      }
+      return packageCode == packageBuffer ? kThisPackageInstalled : kProductFromOtherPackage;
+    }
+    ++index;
+  }
+  if (result == os::kErrorNoMoreItems) {
+    return index == 0 ? kNothingRelatedInstalled : kOnlyOtherProductsOfFamily;
+  }
+  LogMessage(handle, "CheckMSIProductStatus: MsiEnumRelatedProducts failed ");
+  return kProductQueryFailed;
+}
+
+std::string BuildMsiexecArgs(std::vector<std::string> args, std::string setupDirectory, int& err) {
+  err = 0;
+  int mode = kPackage;
+  bool msiParamsGiven = false;
+  std::string msiArgs;
+  if (args.size() < 5) {
+    err = kSetupTooFewArguments;
+    return msiArgs;
+  }
+  MsiFileName = args[1];
+  const std::string& sUpgradeCode = args[2];
+  const std::string& sProductCode = args[3];
+  const std::string& sPackageCode = args[4];
+  std::string sMsiFullName = setupDirectory + MsiFileName;
+
+  if (CheckMSIProductStatus(0, sProductCode, sUpgradeCode, sPackageCode) ==
+      kProductFromOtherPackage) {
+    msiArgs += kReinstallProperties;
+  }
+  for (size_t i = 5; i < args.size(); ++i) {
+    if (!ApplySwitch(args[i], mode, msiParamsGiven, msiArgs, err)) break;
+  }
+  if (!msiParamsGiven) {
+    std::string logArgs = BuildMsiLogArgs();
+    if (!logArgs.empty()) msiArgs += " " + logArgs;
+  }
+  return GetInstallModeSwitch(mode) + " " + QuotedIfBlank(sMsiFullName) + " " + msiArgs;
+}

@@ -1,0 +1,105 @@
+#include "setup/setup_main.h"
+
+#include <vector>
+
+#include "common/bounded_text.h"
+#include "platform/os.h"
+#include "setup/arguments.h"
+#include "setup/debug_log.h"
+
+namespace {
+
+constexpr uint32_t kModulePathStart = 2048;
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+constexpr char kUsageText[] =
+    "Command line parameters: \n /? , /h usage instructions\n /L Language ID \n/S Hide "
+    "initialization dialog for silent mode use /S /v/qn \n /V Parameters for MsiExec.exe\n";
+
+// The program's full path, never cut: a path that does not fit is read again
+// into a larger buffer. Empty when it cannot be read whole.
+std::string ModulePath() {
+  std::vector<char> buffer;
+  for (uint32_t size = kModulePathStart; size <= os::kMaxPath; size *= 2) {
+    buffer.assign(size, '\0');
+    uint32_t length = os::Current().ModuleFileName(buffer.data(), size);
+    if (length == 0) return "";
+    if (length < size) return std::string(buffer.data(), length);
+  }
+  return "";
+}
+
+// The system directory followed by a backslash, or empty.
+std::string SystemDirectoryWithSlash() {
+  std::vector<char> buffer(260);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    uint32_t length =
+        os::Current().SystemDirectory(buffer.data(), static_cast<uint32_t>(buffer.size()));
+    if (length == 0) return "";
+    if (length < buffer.size()) return std::string(buffer.data(), length) + "\\";
+    buffer.assign(length, '\0');  // too small: `length` is the size it needs
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string GetSetupDirectory(int& err) {
+  err = 0;
+  if (!os::Current().HasModuleHandle()) {
+    err = kSetupNoModuleHandle;
+    return "";
+  }
+  std::string path = ModulePath();
+  size_t lastSlash = path.rfind('\\');
+  if (lastSlash == std::string::npos) {
+    err = kSetupNoModulePath;
+    return "";
+  }
+  return path.substr(0, lastSlash + 1);
+}
+
+void ShowUsage() {
+  if (SilentMode) return;
+  char buffer[2048] = {};
+  if (text::CopyBounded(buffer, sizeof(buffer), kUsageText) == text::kOk) {
+    os::Current().ShowMessageBox(buffer, "Vantreo Oriel2 installer", os::kMbIconQuestion);
+  } else {
+    os::Current().ShowMessageBox("Unexpected error please try again", "Vantreo Setup Help",
+                                 os::kMbIconError);
+  }
+}
+
+int RunMsiexec(const std::string& file, const std::string& parameters) {
+  // By its full path: a copy planted beside the package or in the current
+  // folder must never run.
+  std::string systemDirectory = SystemDirectoryWithSlash();
+  if (systemDirectory.empty()) return kSetupMsiexecNotStarted;
+  os::Os& system = os::Current();
+  os::UniqueHandle process(
+      system.ShellExecuteProcess((systemDirectory + file).c_str(), parameters.c_str()));
+  if (!process.valid()) return kSetupMsiexecNotStarted;
+  system.WaitForProcess(process.get(), kInfinite);
+  uint32_t dwExitCode = 0;
+  if (!system.ExitCodeOfProcess(process.get(), &dwExitCode)) return kSetupExitCodeUnknown;
+  return static_cast<int>(dwExitCode);
+}
+
+int SetupMain(int argc, char** argv) {
+  std::vector<std::string> allArgs(argv, argv + argc);
+  int err = 0;
+  SilentMode = false;
+  DebugLogEnabled = false;
+  std::string msiFolder = GetSetupDirectory(err);
+  if (err == 0) {
+    std::string msiArgs = BuildMsiexecArgs(allArgs, msiFolder, err);
+    if (err == 0) {
+      err = RunMsiexec("msiexec.exe", msiArgs);
+    } else if (err == kSetupBadSwitch || err == kSetupHelpRequested) {
+      ShowUsage();
+      if (err == kSetupHelpRequested) err = 0;
+    }
+  }
+  CloseDebugLog();
+  return err;
+}

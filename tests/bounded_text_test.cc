@@ -1,0 +1,74 @@
+#include "common/bounded_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using text::kInsufficientBuffer;
+using text::kInvalidArgument;
+using text::kOk;
+
+TEST(BoundedTextTest, Append) {
+  struct Case {
+    const char* before;
+    size_t capacity;
+    std::string chunk;
+    size_t count;
+    text::Result result;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"", 10, "abc", 3, kOk, "abc"},
+      {"xy", 10, "abc", 3, kOk, "xyabc"},
+      {"", 10, "abcdefghijkl", 12, kInsufficientBuffer, "abcdefghi"},
+      {"", 10, "abcdefghi", 9, kOk, "abcdefghi"},
+      {"abcdefghi", 10, "j", 1, kInsufficientBuffer, "abcdefghi"},
+      {"", 10, std::string("ab\0de", 5), 5, kOk, "ab"},
+      {"", 10, "abcdef", 2, kOk, "ab"},
+      {"", 1, "a", 1, kInsufficientBuffer, ""},
+      {"", 10, "", 0, kOk, ""},
+  };
+  for (const Case& c : cases) {
+    char buffer[16];
+    std::memset(buffer, '#', sizeof(buffer));
+    std::strcpy(buffer, c.before);
+    EXPECT_EQ(text::AppendBounded(buffer, c.capacity, c.chunk.data(), c.count), c.result)
+        << c.chunk;
+    EXPECT_EQ(std::string(buffer), c.after) << c.chunk;
+    EXPECT_EQ(buffer[c.capacity], '#') << "wrote past the capacity: " << c.chunk;
+  }
+}
+
+TEST(BoundedTextTest, AppendRejectsBadCapacityAndUnterminatedText) {
+  char buffer[8];
+  std::memset(buffer, 'x', sizeof(buffer));
+  EXPECT_EQ(text::AppendBounded(buffer, 0, "a", 1), kInvalidArgument);
+  EXPECT_EQ(text::AppendBounded(buffer, static_cast<size_t>(-5), "a", 1), kInvalidArgument);
+  EXPECT_EQ(text::AppendBounded(buffer, sizeof(buffer), "a", 1), kInvalidArgument);
+  EXPECT_EQ(std::string(buffer, sizeof(buffer)), "xxxxxxxx");
+}
+
+TEST(BoundedTextTest, Format) {
+  char buffer[8];
+  EXPECT_EQ(text::FormatBounded(buffer, sizeof(buffer), "%s\\x", "abcde"), kOk);
+  EXPECT_STREQ(buffer, "abcde\\x");
+  EXPECT_EQ(text::FormatBounded(buffer, sizeof(buffer), "%s\\x", "abcdef"), kInsufficientBuffer);
+  EXPECT_STREQ(buffer, "abcdef\\");
+  std::memset(buffer, 'x', sizeof(buffer));
+  EXPECT_EQ(text::FormatBounded(buffer, 0, "%s", "a"), kInvalidArgument);
+  EXPECT_EQ(buffer[0], 'x');
+}
+
+TEST(BoundedTextTest, Copy) {
+  char buffer[4];
+  EXPECT_EQ(text::CopyBounded(buffer, sizeof(buffer), "abc"), kOk);
+  EXPECT_STREQ(buffer, "abc");
+  EXPECT_EQ(text::CopyBounded(buffer, sizeof(buffer), "abcd"), kInsufficientBuffer);
+  EXPECT_STREQ(buffer, "abc");
+  EXPECT_EQ(text::CopyBounded(buffer, 0, "a"), kInvalidArgument);
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// Fakes of single Windows services for the unit tests of both builds.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace testing_support {
+
+// A Windows Installer that answers from a table of installed products, and an
+// environment whose LocalAppData the test sets. Everything else passes on.
+class FakeSetupOs : public os::ForwardingOs {
+ public:
+  struct Product {
+    std::string upgrade_code;
+    std::string product_code;
+    std::string package_code;
+  };
+  std::vector<Product> installed;
+  // Index at which the enumeration fails with `enum_error`; -1: never.
+  int enum_fails_at = -1;
+  uint32_t enum_error = 1610;  // ERROR_BAD_CONFIGURATION
+  bool product_info_fails = false;
+  int enum_calls = 0;
+
+  bool local_app_data_set = true;
+  std::string local_app_data = "C:\\Users\\u\\AppData\\Local";
+
+  std::string module_path = "C:\\pkg\\setup.exe";
+  std::string system_directory = "C:\\windows\\system32";
+
+  uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,
+                               char* product_code) override {
+    ++enum_calls;
+    if (static_cast<int>(index) == enum_fails_at) return enum_error;
+    uint32_t seen = 0;
+    for (const Product& product : installed) {
+      if (product.upgrade_code != upgrade_code) continue;
+      if (seen++ == index) {
+        std::strcpy(product_code, product.product_code.c_str());
+        return os::kErrorSuccess;
+      }
+    }
+    return os::kErrorNoMoreItems;
+  }
+
+  uint32_t GetProductInfo(const char* product_code, const char* property, char* value,
+                          uint32_t* size) override {
+    if (product_info_fails || std::strcmp(property, "PackageCode") != 0) return 1605;
+    for (const Product& product : installed) {
+      if (product.product_code == product_code && product.package_code.size() < *size) {
+        std::strcpy(value, product.package_code.c_str());
+        *size = static_cast<uint32_t>(product.package_code.size());
+        return os::kErrorSuccess;
+      }
+    }
+    return 1605;  // ERROR_UNKNOWN_PRODUCT
+  }
+
+  bool EnvironmentValue(const char* name, std::string* value) override {
+    if (std::string(name) != "LocalAppData") return ForwardingOs::EnvironmentValue(name, value);
+    if (!local_app_data_set) return false;
+    *value = local_app_data;
+    return true;
+  }
+
+  uint32_t ModuleFileName(char* buffer, uint32_t size) override {
+    return CopyOut(module_path, buffer, size);
+  }
+
+  uint32_t SystemDirectory(char* buffer, uint32_t size) override {
+    if (system_directory.size() >= size) return static_cast<uint32_t>(system_directory.size() + 1);
+    return CopyOut(system_directory, buffer, size);
+  }
+
+ private:
+  // GetModuleFileNameA's way: a cut copy and `size` when it does not fit.
+  static uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
+    if (text.empty()) return 0;
+    size_t copied = text.size() < size ? text.size() : size - 1;
+    std::memcpy(buffer, text.data(), copied);
+    buffer[copied] = '\0';
+    return text.size() < size ? static_cast<uint32_t>(copied) : size;
+  }
+};
+
+}  // namespace testing_support

@@ -1,0 +1,218 @@
+#include "setup/arguments.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fake_os.h"
+#include "tests/test_support.h"
+
+using testing_support::FakeSetupOs;
+
+namespace {
+
+constexpr char kUpgrade[] = "{11111111-1111-1111-1111-111111111111}";
+constexpr char kProduct[] = "{22222222-2222-2222-2222-222222222222}";
+constexpr char kPackage[] = "{33333333-3333-3333-3333-333333333333}";
+constexpr char kOtherProduct[] = "{44444444-4444-4444-4444-444444444444}";
+constexpr char kOtherPackage[] = "{55555555-5555-5555-5555-555555555555}";
+constexpr char kLog[] = "/l*vx  C:\\Users\\u\\AppData\\Local\\VNTR_Oriel2.log";
+
+class ArgumentsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SilentMode = false;
+    testing_support::ResetDebugLog();
+  }
+  void TearDown() override { testing_support::ResetDebugLog(); }
+
+  void Install(const char* product, const char* package) {
+    fake_.installed.push_back({kUpgrade, product, package});
+  }
+  std::string Build(std::vector<std::string> switches, int& err,
+                    const std::string& directory = "C:\\pkg\\") {
+    std::vector<std::string> args = {"setup.exe", "drv.msi", kUpgrade, kProduct, kPackage};
+    args.insert(args.end(), switches.begin(), switches.end());
+    return BuildMsiexecArgs(args, directory, err);
+  }
+
+  FakeSetupOs fake_;
+  os::ScopedOs scoped_{fake_};
+};
+
+TEST_F(ArgumentsTest, WorkedResults) {
+  struct Case {
+    const char* name;
+    bool reinstall;
+    std::vector<std::string> switches;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"no switches, nothing installed", false, {},
+       std::string("/package C:\\pkg\\drv.msi  ") + kLog},
+      {"no switches, same product from another package", true, {},
+       std::string("/package C:\\pkg\\drv.msi REINSTALL=ALL REINSTALLMODE=vomus ") + kLog},
+      {"uninstall, language, silent, msiexec parameters", false, {"/x", "/L1033", "/S", "/v/qn"},
+       "/x C:\\pkg\\drv.msi  /g 1033 /qn"},
+      {"administrative", false, {"/A"}, std::string("/a C:\\pkg\\drv.msi  ") + kLog},
+      {"bare /L", false, {"/L"}, std::string("/package C:\\pkg\\drv.msi  /g  ") + kLog},
+      {"bare /v suppresses the log switch", false, {"/v"}, "/package C:\\pkg\\drv.msi  "},
+      {"two /v", false, {"/vA=1", "/VB=2"}, "/package C:\\pkg\\drv.msi  A=1 B=2"},
+  };
+  for (const Case& c : cases) {
+    fake_.installed.clear();
+    if (c.reinstall) Install(kProduct, kOtherPackage);
+    int err = -7;
+    EXPECT_EQ(Build(c.switches, err), c.expected) << c.name;
+    EXPECT_EQ(err, 0) << c.name;
+  }
+}
+
+TEST_F(ArgumentsTest, SwitchResults) {
+  struct Case {
+    std::vector<std::string> switches;
+    int err;
+    bool silent;
+  };
+  const Case cases[] = {
+      {{"/?"}, kSetupHelpRequested, false},
+      {{"/h"}, kSetupHelpRequested, false},
+      {{"/H"}, kSetupHelpRequested, false},
+      {{"/S", "/?"}, kSetupHelpRequested, true},
+      {{"/?", "/S"}, kSetupHelpRequested, false},
+      {{"/a", "/x"}, kSetupBadSwitch, false},
+      {{"/a", "/a"}, kSetupBadSwitch, false},
+      {{"/X", "/A"}, kSetupBadSwitch, false},
+      {{"/bogus", "/?"}, kSetupBadSwitch, false},
+      {{"/bogus", "/S"}, kSetupBadSwitch, false},
+      {{"/S", "/bogus"}, kSetupBadSwitch, true},
+      {{"/Debuglog"}, kSetupBadSwitch, false},
+      {{"/silent"}, kSetupBadSwitch, false},
+      {{"-s"}, kSetupBadSwitch, false},
+      {{""}, kSetupBadSwitch, false},
+      {{"/"}, kSetupBadSwitch, false},
+      {{"/?x"}, kSetupBadSwitch, false},
+      {{"/s"}, 0, true},
+      {{"/S", "/x"}, 0, true},
+  };
+  for (const Case& c : cases) {
+    SilentMode = false;
+    int err = 0;
+    Build(c.switches, err);
+    std::string label = ::testing::PrintToString(c.switches);
+    EXPECT_EQ(err, c.err) << label;
+    EXPECT_EQ(SilentMode, c.silent) << label;
+  }
+}
+
+TEST_F(ArgumentsTest, TooFewArgumentsQueryNothing) {
+  for (size_t count = 0; count < 5; ++count) {
+    std::vector<std::string> args = {"setup.exe", "drv.msi", kUpgrade, kProduct, kPackage};
+    args.resize(count);
+    int err = 0;
+    EXPECT_EQ(BuildMsiexecArgs(args, "C:\\pkg\\", err), "");
+    EXPECT_EQ(err, kSetupTooFewArguments);
+  }
+  EXPECT_EQ(fake_.enum_calls, 0);
+}
+
+TEST_F(ArgumentsTest, ProductIsQueriedEvenForHelp) {
+  int err = 0;
+  Build({"/?"}, err);
+  EXPECT_EQ(err, kSetupHelpRequested);
+  EXPECT_EQ(fake_.enum_calls, 1);
+  EXPECT_EQ(MsiFileName, "drv.msi");
+}
+
+TEST_F(ArgumentsTest, BlankInPathsIsQuoted) {
+  fake_.local_app_data = "C:\\Users\\Jane Doe\\AppData\\Local";
+  int err = 0;
+  EXPECT_EQ(Build({}, err, "C:\\Users\\Jane Doe\\Downloads\\pkg\\"),
+            "/package \"C:\\Users\\Jane Doe\\Downloads\\pkg\\drv.msi\"  "
+            "/l*vx  \"C:\\Users\\Jane Doe\\AppData\\Local\\VNTR_Oriel2.log\"");
+  EXPECT_EQ(QuotedIfBlank("C:\\a\tb\\x.msi"), "\"C:\\a\tb\\x.msi\"");
+  EXPECT_EQ(QuotedIfBlank("C:\\ab\\x.msi"), "C:\\ab\\x.msi");
+}
+
+TEST_F(ArgumentsTest, LogSwitchLeftOutWithoutLocalAppData) {
+  for (bool set : {false, true}) {
+    fake_.local_app_data_set = set;
+    fake_.local_app_data = "";
+    EXPECT_EQ(BuildMsiLogArgs(), "");
+    int err = 0;
+    EXPECT_EQ(Build({}, err), "/package C:\\pkg\\drv.msi ");
+  }
+}
+
+TEST_F(ArgumentsTest, InstallModeSwitches) {
+  const std::pair<int, const char*> cases[] = {
+      {1, "/i"}, {2, "/a"}, {3, "/x"}, {4, "/package"}, {0, ""}, {5, ""}, {-1, ""}};
+  for (const auto& [mode, text] : cases) EXPECT_EQ(GetInstallModeSwitch(mode), text) << mode;
+}
+
+TEST_F(ArgumentsTest, DebugLogSwitchOpensTheNamedFile) {
+  testing_support::ScratchDir dir;
+  std::string path = dir.file("named.txt");
+  int err = 0;
+  Build({"/DEBUGLOG" + path, "/S"}, err);
+  EXPECT_EQ(err, 0);
+  EXPECT_TRUE(SilentMode);
+  CloseDebugLog();
+  EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST_F(ArgumentsTest, DebugLogThatCannotOpenStopsTheWalk) {
+  testing_support::ScratchDir dir;
+  int err = 0;
+  Build({"/debuglog" + dir.file("missing/x.txt"), "/S"}, err);
+  EXPECT_EQ(err, kSetupLogNotOpened);
+  EXPECT_FALSE(SilentMode);
+}
+
+TEST_F(ArgumentsTest, ProductStatuses) {
+  struct Case {
+    const char* name;
+    std::vector<FakeSetupOs::Product> installed;
+    int enum_fails_at;
+    bool info_fails;
+    int status;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"nothing installed", {}, -1, false, kNothingRelatedInstalled, nullptr},
+      {"same package", {{kUpgrade, kProduct, kPackage}}, -1, false, kThisPackageInstalled, nullptr},
+      {"other package", {{kUpgrade, kProduct, kOtherPackage}}, -1, false, kProductFromOtherPackage,
+       nullptr},
+      {"other products of the family", {{kUpgrade, kOtherProduct, kPackage}}, -1, false,
+       kOnlyOtherProductsOfFamily, nullptr},
+      {"match after another", {{kUpgrade, kOtherProduct, kPackage}, {kUpgrade, kProduct, kPackage}},
+       -1, false, kThisPackageInstalled, nullptr},
+      {"other family only", {{kOtherProduct, kProduct, kPackage}}, -1, false,
+       kNothingRelatedInstalled, nullptr},
+      {"product code differs in case", {{kUpgrade, "{22222222-2222-2222-2222-22222222222A}", kPackage}},
+       -1, false, kOnlyOtherProductsOfFamily, nullptr},
+      {"enumeration fails", {}, 0, false, kProductQueryFailed,
+       "CheckMSIProductStatus: MsiEnumRelatedProducts failed "},
+      {"enumeration fails later", {{kUpgrade, kOtherProduct, kPackage}}, 1, false,
+       kProductQueryFailed, "CheckMSIProductStatus: MsiEnumRelatedProducts failed "},
+      {"package code unreadable", {{kUpgrade, kProduct, kPackage}}, -1, true, kProductQueryFailed,
+       "CheckMSIProductStatus: MsiGetProductInfo failed "},
+  };
+  for (const Case& c : cases) {
+    fake_.installed = c.installed;
+    fake_.enum_fails_at = c.enum_fails_at;
+    fake_.product_info_fails = c.info_fails;
+    testing_support::CapturedLog log;
+    EXPECT_EQ(CheckMSIProductStatus(0, kProduct, kUpgrade, kPackage), c.status) << c.name;
+    std::vector<std::string> expected;
+    if (c.logged) expected.push_back(c.logged);
+    EXPECT_EQ(log.Lines(), expected) << c.name;
+  }
+}
+
+TEST_F(ArgumentsTest, FailedQueryIsNoErrorOfTheRun) {
+  fake_.enum_fails_at = 0;
+  int err = 0;
+  EXPECT_EQ(Build({}, err), std::string("/package C:\\pkg\\drv.msi  ") + kLog);
+  EXPECT_EQ(err, 0);
+}
+
+}  // namespace
