@@ -1,0 +1,1 @@
+// parser: to be written.

@@ -1,0 +1,1 @@
+// runner: to be written.

@@ -1,0 +1,1 @@
+// Tests of the parser: to be written.
