@@ -1,7 +1,5 @@
 #include "common/bounded_text.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 namespace text {
@@ -39,23 +37,6 @@ Result AppendBounded(char* destination, size_t capacity, const char* source, siz
   if (end == nullptr || count > kMaxCapacity - 1) return kInvalidArgument;
   size_t length = static_cast<size_t>(static_cast<const char*>(end) - destination);
   return CopyWithin(destination + length, capacity - length, source, count);
-}
-
-Result FormatBounded(char* destination, size_t capacity, const char* format, ...) {
-  if (!ValidCapacity(capacity)) {
-    if (capacity != 0) destination[0] = '\0';
-    return kInvalidArgument;
-  }
-  va_list arguments;
-  va_start(arguments, format);
-  int needed = std::vsnprintf(destination, capacity, format, arguments);
-  va_end(arguments);
-  if (needed < 0) {
-    destination[0] = '\0';
-    return kInsufficientBuffer;
-  }
-  // vsnprintf already keeps the first capacity - 1 bytes and terminates them.
-  return static_cast<size_t>(needed) < capacity ? kOk : kInsufficientBuffer;
 }
 
 }  // namespace text

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstdio>
+#include <string>
 
 #include "platform/os.h"
 
@@ -75,11 +75,11 @@ class WindowsInstaller {
 };
 
 // A pipe name no other pipe of this machine has.
-void UniquePipeName(char* name, size_t size) {
+// (Formatted by hand: printf would add its whole machinery to the setup program.)
+std::string UniquePipeName() {
   static LONG counter = 0;
-  std::snprintf(name, size, "\\\\.\\pipe\\vntr_setup_output.%lu.%ld",
-                static_cast<unsigned long>(::GetCurrentProcessId()),
-                static_cast<long>(::InterlockedIncrement(&counter)));
+  return "\\\\.\\pipe\\vntr_setup_output." + std::to_string(::GetCurrentProcessId()) + "." +
+         std::to_string(::InterlockedIncrement(&counter));
 }
 
 // The pipe buffer: large enough that a busy child seldom blocks on it.
@@ -144,14 +144,13 @@ class Win32Os final : public Os {
   // A named pipe rather than an anonymous one: only it can be read with a
   // time limit (overlapped I/O), which lets the reader watch the child too.
   bool MakePipe(Handle* read_end, Handle* write_end) override {
-    char name[80];
-    UniquePipeName(name, sizeof(name));
+    std::string name = UniquePipeName();
     ScopedWinHandle reader(::CreateNamedPipeA(
-        name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, kPipeBufferSize, 0, nullptr));
     if (!reader.valid()) return false;
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE writer = ::CreateFileA(name, GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
+    HANDLE writer = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (writer == INVALID_HANDLE_VALUE) return false;
     *read_end = FromWin(reader.release());
