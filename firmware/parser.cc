@@ -1,1 +1,171 @@
-// parser: to be written.
+#include "firmware/parser.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char kDevicePrefix[] = "Device #";
+constexpr char kStatusPrefix[] = "  Status";
+constexpr char kPartNumberPrefix[] = "  Part Number";
+constexpr char kPsidPrefix[] = "  PSID";
+constexpr char kMakerPsidPrefix[] = "QV_";
+// Status and PSID texts start here: the status text with the label's last letter.
+constexpr size_t kValueIndex = 7;
+
+struct KnownStatus {
+  const char* text;
+  FirmwareStatus code;
+  const char* message;  // nullptr: nothing is logged
+};
+
+// Searched in this order; the first text found decides.
+constexpr KnownStatus kKnownStatuses[] = {
+    {"Update required", kFwUpdateRequired,
+     "GetStatusByMsg: found one device that should be updated [1] "},
+    {"Failed to open device", kFwOpenFailed,
+     "GetStatusByMsg: found one device that has failure [1] "},
+    {"No matching image found", kFwNoMatchingImage,
+     "GetStatusByMsg: found one device that has no image  [1] "},
+    {"Multiple images files found", kFwMultipleImages,
+     "GetStatusByMsg: found one device that has multiple images [1] "},
+    {"Forced update required", kFwForcedUpdateRequired,
+     "GetStatusByMsg: found one device that force update is required [1] "},
+    {"N/A (Mixed versions)", kFwMixedVersions,
+     "GetStatusByMsg: found one device that has mixed version [1] "},
+    {"Up to date", kFwUpToDate, nullptr},
+};
+
+struct DeviceFilter {
+  bool oemFilter;
+  const char* const* partNumbers;
+  int32_t count;
+  bool supportedList;
+};
+
+// What the examined devices reported so far.
+struct Findings {
+  FirmwareStatus firstProblem = kFwNoProblem;
+  bool updateRequired = false;
+};
+
+bool StartsWith(const char* line, const char* prefix) {
+  return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
+}
+
+// Bytes 128 and above are never white space, whatever the locale says.
+bool IsWhiteSpace(char c) {
+  const unsigned char byte = static_cast<unsigned char>(c);
+  return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
+
+char* CutLineAt(LineCursor& cursor, char* text, uint32_t start, uint32_t length) {
+  char* line = text + start;
+  char* lineFeed = static_cast<char*>(std::memchr(line, '\n', length - start));
+  char* end = lineFeed != nullptr ? lineFeed : text + length;
+  *end = '\0';
+  cursor.position = static_cast<uint32_t>(end - text);
+  return line;
+}
+
+// A "  PSID" line shorter than the value index has an empty PSID.
+const char* PsidText(const char* psidLine) {
+  return psidLine[kValueIndex - 1] == '\0' ? "" : psidLine + kValueIndex;
+}
+
+bool ListsPartNumberOf(const char* line, const DeviceFilter& filter) {
+  for (int32_t i = 0; i < filter.count; ++i) {
+    if (std::strstr(line, filter.partNumbers[i]) != nullptr) return true;
+  }
+  return false;
+}
+
+void RecordStatus(LogHandle handle, const char* statusText, Findings& findings) {
+  const FirmwareStatus code = GetStatusByMsg(handle, statusText);
+  if (code == kFwUpdateRequired) {
+    findings.updateRequired = true;
+  } else if (code != kFwUpToDate && findings.firstProblem == kFwNoProblem) {
+    findings.firstProblem = code;
+  }
+}
+
+// Applies the rule of the line's prefix; true when the rest of the device is
+// to be skipped.
+bool ExamineLine(LogHandle handle, const char* line, const DeviceFilter& filter,
+                 Findings& findings) {
+  if (StartsWith(line, kStatusPrefix)) {
+    RecordStatus(handle, line + kValueIndex, findings);
+    return false;
+  }
+  if (StartsWith(line, kPartNumberPrefix)) {
+    if (ListsPartNumberOf(line, filter) == filter.supportedList) return false;
+    LogMessage(handle,
+               "CheckFWUpdateStatByOutpt: Device is not found in the supported devices list. "
+               "Skipping to the next device.");
+    return true;
+  }
+  if (filter.oemFilter && StartsWith(line, kPsidPrefix) && IsOemPsid(PsidText(line))) {
+    LogMessage(handle, "CheckFWUpdateStatByOutpt: Found  OEM device skipping to the next device  ");
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+char* NextLine(LineCursor& cursor, const char* previousLine, char* text, uint32_t length) {
+  if (text == nullptr || length == 0) return nullptr;
+  if (previousLine == nullptr) return CutLineAt(cursor, text, 0, length);
+  // Compared before adding so a cursor at the largest length cannot wrap.
+  if (cursor.position >= length - 1) return nullptr;
+  return CutLineAt(cursor, text, cursor.position + 1, length);
+}
+
+char* NextLineWithPrefix(LineCursor& cursor, const char* currentLine, char* text, uint32_t length,
+                         const char* prefix) {
+  if (currentLine == nullptr) return nullptr;
+  for (char* line = NextLine(cursor, currentLine, text, length); line != nullptr;
+       line = NextLine(cursor, line, text, length)) {
+    if (StartsWith(line, prefix)) return line;
+  }
+  return nullptr;
+}
+
+bool IsOemPsid(const char* psid) {
+  while (IsWhiteSpace(*psid)) ++psid;
+  return !StartsWith(psid, kMakerPsidPrefix);
+}
+
+FirmwareStatus GetStatusByMsg(LogHandle handle, const char* status) {
+  for (const KnownStatus& known : kKnownStatuses) {
+    if (std::strstr(status, known.text) == nullptr) continue;
+    if (known.message != nullptr) LogMessageParam(handle, known.message, status);
+    return known.code;
+  }
+  LogMessageParam(handle, "GetStatusByMsg: Unknown status message [1] ", status);
+  return kFwUnknownStatus;
+}
+
+FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t length,
+                                        bool oemFilter, bool* updateRequired,
+                                        const char* const* partNumbers, int32_t count,
+                                        bool supportedList) {
+  *updateRequired = false;
+  LogMessage(handle, "CheckFWUpdateStatByOutpt: start parsing output ");
+  const DeviceFilter filter{oemFilter, partNumbers, count, supportedList};
+  Findings findings;
+  LineCursor cursor;
+  char* line = NextLine(cursor, nullptr, text, length);
+  for (;;) {
+    LogMessageParam(handle, "parsing line [1]", line != nullptr ? line : "");
+    if (line == nullptr) break;
+    if (ExamineLine(handle, line, filter, findings)) {
+      // The next device's "Device #" line is passed over like the rest.
+      line = NextLineWithPrefix(cursor, line, text, length, kDevicePrefix);
+      if (line == nullptr) break;
+    }
+    line = NextLine(cursor, line, text, length);
+  }
+  *updateRequired = findings.updateRequired;
+  LogMessage(handle, "CheckFWUpdateStatByOutpt: completed ");
+  return findings.firstProblem;
+}

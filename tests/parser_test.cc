@@ -1,1 +1,352 @@
-// Tests of the parser: to be written.
+#include "firmware/parser.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/test_support.h"
+
+using testing_support::CapturedLog;
+
+namespace {
+
+constexpr char kGuard = '\x5a';
+
+// The report text in a buffer of length + 1 bytes and one guard byte after
+// them, which the parser must never touch.
+class ReportBuffer {
+ public:
+  explicit ReportBuffer(const std::string& report, uint32_t length)
+      : bytes_(report.begin(), report.end()), length_(length) {
+    bytes_.resize(length_ + 1, '\x7f');
+    bytes_.push_back(kGuard);
+  }
+  explicit ReportBuffer(const std::string& report)
+      : ReportBuffer(report, static_cast<uint32_t>(report.size())) {}
+  char* text() { return bytes_.data(); }
+  uint32_t length() const { return length_; }
+  char at(uint32_t index) const { return bytes_[index]; }
+  bool GuardIntact() const { return bytes_.back() == kGuard; }
+
+ private:
+  std::vector<char> bytes_;
+  uint32_t length_;
+};
+
+struct DeviceSelection {
+  bool oemFilter = false;
+  std::vector<const char*> partNumbers;
+  bool supportedList = false;
+  std::optional<int32_t> count;  // the size of partNumbers when not given
+};
+
+DeviceSelection OemLeftOut() {
+  DeviceSelection selection;
+  selection.oemFilter = true;
+  return selection;
+}
+
+DeviceSelection OnlyParts(std::vector<const char*> parts, std::optional<int32_t> count = {}) {
+  DeviceSelection selection;
+  selection.partNumbers = std::move(parts);
+  selection.supportedList = true;
+  selection.count = count;
+  return selection;
+}
+
+DeviceSelection ExceptParts(std::vector<const char*> parts) {
+  DeviceSelection selection;
+  selection.partNumbers = std::move(parts);
+  return selection;
+}
+
+struct Outcome {
+  FirmwareStatus result;
+  bool updateRequired;
+  std::vector<std::string> log;
+};
+
+Outcome Parse(const std::string& report, const DeviceSelection& selection = {}) {
+  ReportBuffer buffer(report);
+  CapturedLog log;
+  bool updateRequired = true;
+  const int32_t count =
+      selection.count.value_or(static_cast<int32_t>(selection.partNumbers.size()));
+  const FirmwareStatus result = CheckFWUpdateStatByOutpt(
+      3, buffer.text(), buffer.length(), selection.oemFilter, &updateRequired,
+      selection.partNumbers.data(), count, selection.supportedList);
+  EXPECT_TRUE(buffer.GuardIntact());
+  return {result, updateRequired, log.Lines()};
+}
+
+// The log without the per-line trace and the start and end lines.
+std::vector<std::string> Verdicts(const std::vector<std::string>& log) {
+  std::vector<std::string> verdicts;
+  for (const std::string& line : log) {
+    if (line.rfind("parsing line ", 0) == 0 || line.rfind("CheckFWUpdateStatByOutpt: start", 0) == 0 ||
+        line.rfind("CheckFWUpdateStatByOutpt: completed", 0) == 0) {
+      continue;
+    }
+    verdicts.push_back(line);
+  }
+  return verdicts;
+}
+
+const std::string kSkipByPart =
+    "CheckFWUpdateStatByOutpt: Device is not found in the supported devices list. Skipping to the next device.";
+const std::string kSkipOem = "CheckFWUpdateStatByOutpt: Found  OEM device skipping to the next device  ";
+const std::string kUpdateLine =
+    "GetStatusByMsg: found one device that should be updated s: Update required ";
+const std::string kFailureLine =
+    "GetStatusByMsg: found one device that has failure s: Failed to open device ";
+const std::string kNoImageLine =
+    "GetStatusByMsg: found one device that has no image  s: No matching image found ";
+
+// Three devices whose lines come in different orders; the second reports
+// its status before its part number, the third has a PSID of another maker.
+const std::string kRackReport =
+    "Flash inventory, 3 devices\n"
+    "\n"
+    "Device #1 (bay 0)\n"
+    "  Model: Vistrel VX-4410 dual-port controller\n"
+    "  Part Number: VX-4410-A2\n"
+    "  PSID: QV_4410_0007\n"
+    "  Image: 7.12.044 -> 7.12.051\n"
+    "  Status: Update required\n"
+    "\n"
+    "Device #2 (bay 1)\n"
+    "  Status: Failed to open device\n"
+    "  Part Number: VX-2200-B1\n"
+    "  PSID: QV_2200_0003\n"
+    "\n"
+    "Device #3 (bay 2)\n"
+    "  PSID: HX_9100_0001\n"
+    "  Part Number: VX-9100-C0\n"
+    "  Status: No matching image found\n";
+
+// CRLF line ends, a PSID behind blanks and a tab, and one in lower case.
+const std::string kCrlfReport =
+    "Device #1\r\n"
+    "  PSID: \t QV_7700_0001\r\n"
+    "  Part Number: VX-7700-A0\r\n"
+    "  Status: N/A (Mixed versions)\r\n"
+    "Device #2\r\n"
+    "  PSID:\tqv_7700_0002\r\n"
+    "  Status: Update required\r\n";
+
+struct ParseCase {
+  const char* name;
+  std::string report;
+  DeviceSelection selection;
+  FirmwareStatus result;
+  bool updateRequired;
+  std::vector<std::string> verdicts;
+};
+
+TEST(ParserTest, ClassifiesReports) {
+  const std::string mixedVersions =
+      "GetStatusByMsg: found one device that has mixed version s: N/A (Mixed versions)\r ";
+  const std::string otherStatuses =
+      "Device #1\n  Status: Multiple images files found\n"
+      "Device #2\n  Status: Rebooting to recovery\n"
+      "Device #3\n  Status: Forced update required\n"
+      "Device #4\n  Status: Up to date";
+  const ParseCase cases[] = {
+      {"every device examined; the first problem wins", kRackReport, {}, kFwOpenFailed, true,
+       {kUpdateLine, kFailureLine, kNoImageLine}},
+      {"OEM device skipped at its PSID, before its status", kRackReport, OemLeftOut(), kFwOpenFailed, true,
+       {kUpdateLine, kFailureLine, kSkipOem}},
+      {"supported list: a status before the part number still counts", kRackReport,
+       OnlyParts({"VX-4410", "VX-9100"}), kFwOpenFailed, true,
+       {kUpdateLine, kFailureLine, kSkipByPart, kNoImageLine}},
+      {"leave-out list", kRackReport, ExceptParts({"VX-4410"}), kFwOpenFailed, false,
+       {kSkipByPart, kFailureLine, kNoImageLine}},
+      {"empty supported list skips every part-number line", kRackReport, OnlyParts({}),
+       kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}},
+      {"negative count is an empty list", kRackReport, OnlyParts({"VX-4410"}, -1),
+       kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}},
+      {"empty leave-out list skips nothing", kRackReport, ExceptParts({}), kFwOpenFailed, true,
+       {kUpdateLine, kFailureLine, kNoImageLine}},
+      {"empty entry is in every supported line", kRackReport, OnlyParts({"XX", ""}),
+       kFwOpenFailed, true, {kUpdateLine, kFailureLine, kNoImageLine}},
+      {"empty entry leaves every device out", kRackReport, ExceptParts({""}), kFwOpenFailed,
+       false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}},
+      {"CRLF: blanks and a tab before the PSID; lower-case prefix is OEM", kCrlfReport, OemLeftOut(),
+       kFwMixedVersions, false, {mixedVersions, kSkipOem}},
+      {"CRLF without OEM filter", kCrlfReport, {}, kFwMixedVersions, true,
+       {mixedVersions, "GetStatusByMsg: found one device that should be updated s: Update required\r "}},
+      {"unknown status text counts as a problem, after an earlier one", otherStatuses, {},
+       kFwMultipleImages, false,
+       {"GetStatusByMsg: found one device that has multiple images s: Multiple images files found ",
+        "GetStatusByMsg: Unknown status message s: Rebooting to recovery ",
+        "GetStatusByMsg: found one device that force update is required s: Forced update required "}},
+      {"lines before the first device; lower-case labels are not labels",
+       "  Status: Rebooting to recovery\n  status: Update required\n  part Number: VX\n", OnlyParts({}),
+       kFwUnknownStatus, false, {"GetStatusByMsg: Unknown status message s: Rebooting to recovery "}},
+      {"label alone: status 's', empty PSID is OEM", "  Status\n  PSID\nDevice #2\n  Status: Up to date",
+       OemLeftOut(), kFwUnknownStatus, false, {"GetStatusByMsg: Unknown status message s ", kSkipOem}},
+      {"text without line feeds", "  Status: Failed to open device", {}, kFwOpenFailed, false,
+       {kFailureLine}},
+      {"empty text", "", {}, kFwNoProblem, false, {}},
+  };
+  for (const ParseCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome outcome = Parse(c.report, c.selection);
+    EXPECT_EQ(outcome.result, c.result);
+    EXPECT_EQ(outcome.updateRequired, c.updateRequired);
+    EXPECT_EQ(Verdicts(outcome.log), c.verdicts);
+  }
+}
+
+TEST(ParserTest, SkippedLinesAndTheNextDeviceLineAreNotTraced) {
+  const std::string report =
+      "Device #1\n  Part Number: VX-1\n  Status: Update required\n"
+      "Device #2\n  Part Number: VX-2\n  Status: Failed to open device\n";
+  const Outcome outcome = Parse(report, OnlyParts({"VX-2"}));
+  const std::vector<std::string> expected = {
+      "CheckFWUpdateStatByOutpt: start parsing output ",
+      "parsing line Device #1",
+      "parsing line   Part Number: VX-1",
+      kSkipByPart,
+      "parsing line   Part Number: VX-2",
+      "parsing line   Status: Failed to open device",
+      kFailureLine,
+      "parsing line ",
+      "CheckFWUpdateStatByOutpt: completed ",
+  };
+  EXPECT_EQ(outcome.log, expected);
+}
+
+TEST(ParserTest, SkipWithoutAnotherDeviceEndsTheParse) {
+  const Outcome outcome = Parse("Device #1\n  PSID: OEM_1\n  Status: Failed to open device\n", OemLeftOut());
+  const std::vector<std::string> expected = {
+      "CheckFWUpdateStatByOutpt: start parsing output ", "parsing line Device #1",
+      "parsing line   PSID: OEM_1", kSkipOem, "CheckFWUpdateStatByOutpt: completed "};
+  EXPECT_EQ(outcome.log, expected);
+  EXPECT_EQ(outcome.result, kFwNoProblem);
+}
+
+TEST(ParserTest, AbsentTextGivesNoLines) {
+  CapturedLog log;
+  bool updateRequired = true;
+  EXPECT_EQ(CheckFWUpdateStatByOutpt(0, nullptr, 0, true, &updateRequired, nullptr, 0, true),
+            kFwNoProblem);
+  EXPECT_FALSE(updateRequired);
+  const std::vector<std::string> expected = {"CheckFWUpdateStatByOutpt: start parsing output ",
+                                             "parsing line ", "CheckFWUpdateStatByOutpt: completed "};
+  EXPECT_EQ(log.Lines(), expected);
+}
+
+struct LinesCase {
+  std::string text;
+  uint32_t length;
+  std::vector<std::string> lines;
+};
+
+TEST(LineTokenizerTest, CutsLinesInPlaceWithinLengthPlusOne) {
+  const LinesCase cases[] = {
+      {"a\r\nb\n\nc", 7, {"a\r", "b", "", "c"}},
+      {"one\n", 4, {"one"}},
+      {"\n\n", 2, {"", ""}},
+      {"ab\ncd", 4, {"ab", "c"}},  // the length, not the text, ends the last line
+      {"x", 0, {}},
+  };
+  for (const LinesCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    ReportBuffer buffer(c.text, c.length);
+    LineCursor cursor;
+    std::vector<std::string> lines;
+    for (char* line = NextLine(cursor, nullptr, buffer.text(), c.length); line != nullptr;
+         line = NextLine(cursor, line, buffer.text(), c.length)) {
+      lines.emplace_back(line);
+    }
+    EXPECT_EQ(lines, c.lines);
+    if (c.length > 0 && c.text[c.length - 1] != '\n') {
+      EXPECT_EQ(buffer.at(c.length), '\0');
+    }
+    EXPECT_TRUE(buffer.GuardIntact());
+  }
+}
+
+TEST(LineTokenizerTest, PrefixMatchesWholePrefixAtLineStart) {
+  ReportBuffer buffer("Device #1\nDevice\n device #2\nx Device #3\ndevice #4\nDevice #5\nafter");
+  LineCursor cursor;
+  char* first = NextLine(cursor, nullptr, buffer.text(), buffer.length());
+  EXPECT_EQ(NextLineWithPrefix(cursor, nullptr, buffer.text(), buffer.length(), "Device #"), nullptr);
+  char* next = NextLineWithPrefix(cursor, first, buffer.text(), buffer.length(), "Device #");
+  ASSERT_NE(next, nullptr);
+  EXPECT_STREQ(next, "Device #5");
+  EXPECT_EQ(NextLineWithPrefix(cursor, next, buffer.text(), buffer.length(), "Device #"), nullptr);
+}
+
+TEST(FirmwarePsidTest, OnlyTheMakersPrefixAfterWhiteSpaceIsNotOem) {
+  const std::pair<const char*, bool> cases[] = {
+      {"QV_4410", false}, {" \t\r\n\v\fQV_1", false}, {"qv_4410", true}, {"QV", true},
+      {"", true},         {"\xa0QV_1", true},         {"XQV_1", true},   {"QV-1", true},
+  };
+  for (const auto& [psid, oem] : cases) EXPECT_EQ(IsOemPsid(psid), oem) << psid;
+}
+
+TEST(FirmwareStatusTest, FirstKnownTextInSearchOrderDecides) {
+  const std::pair<const char*, FirmwareStatus> cases[] = {
+      {"Failed to open device; Update required", kFwUpdateRequired},
+      {"Forced update required", kFwForcedUpdateRequired},
+      {"N/A (Mixed versions) and No matching image found", kFwNoMatchingImage},
+      {"Up to date", kFwUpToDate},
+      {"up to date", kFwUnknownStatus},
+      {"", kFwUnknownStatus},
+  };
+  CapturedLog log;
+  for (const auto& [text, code] : cases) EXPECT_EQ(GetStatusByMsg(0, text), code) << text;
+  const std::vector<std::string> expected = {
+      "GetStatusByMsg: found one device that should be updated Failed to open device; Update required ",
+      "GetStatusByMsg: found one device that force update is required Forced update required ",
+      "GetStatusByMsg: found one device that has no image  N/A (Mixed versions) and No matching image found ",
+      "GetStatusByMsg: Unknown status message up to date ",
+      "GetStatusByMsg: Unknown status message  ",
+  };
+  EXPECT_EQ(log.Lines(), expected);
+}
+
+// Many devices, so that two parses at once overlap for many lines.
+std::string LongReport(int devices, const char* lastStatus) {
+  std::string report;
+  for (int i = 1; i <= devices; ++i) {
+    report += "Device #" + std::to_string(i) + "\n  Part Number: VX-" + std::to_string(i % 7) +
+              "\n  PSID: QV_" + std::to_string(i) + "\n  Status: " +
+              (i == devices ? lastStatus : "Up to date") + "\n";
+  }
+  return report;
+}
+
+TEST(ParserTest, ConcurrentParsesAreIndependent) {
+  testing_support::ResetDebugLog();
+  const auto countWrongResults = [](const std::string& report, FirmwareStatus expected, int* wrong) {
+    const char* const leaveOut[] = {"VX-3"};
+    for (int round = 0; round < 200; ++round) {
+      std::vector<char> buffer(report.begin(), report.end());
+      buffer.push_back('\0');
+      bool updateRequired = false;
+      const FirmwareStatus result =
+          CheckFWUpdateStatByOutpt(0, buffer.data(), static_cast<uint32_t>(report.size()), true,
+                                   &updateRequired, leaveOut, 1, false);
+      if (result != expected) ++*wrong;
+    }
+  };
+  const std::string first = LongReport(300, "Failed to open device");
+  const std::string second = LongReport(211, "N/A (Mixed versions)");
+  int firstWrong = 0;
+  int secondWrong = 0;
+  std::thread other(countWrongResults, std::cref(second), kFwMixedVersions, &secondWrong);
+  countWrongResults(first, kFwOpenFailed, &firstWrong);
+  other.join();
+  EXPECT_EQ(firstWrong, 0);
+  EXPECT_EQ(secondWrong, 0);
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// Classification of the firmware manager tool's report, device by device.
+#pragma once
+
+#include <cstdint>
+
+#include "setup/debug_log.h"
+
+// Outcome of a firmware check.
+using FirmwareStatus = int32_t;
+inline constexpr FirmwareStatus kFwNoProblem = 0;
+inline constexpr FirmwareStatus kFwUpdated = 1;
+inline constexpr FirmwareStatus kFwUpdateRequired = 2;
+inline constexpr FirmwareStatus kFwCommandLineFailed = 3;
+inline constexpr FirmwareStatus kFwUpToDate = 4;
+inline constexpr FirmwareStatus kFwOpenFailed = 5;
+inline constexpr FirmwareStatus kFwNoMatchingImage = 6;
+inline constexpr FirmwareStatus kFwMultipleImages = 7;
+inline constexpr FirmwareStatus kFwForcedUpdateRequired = 8;
+inline constexpr FirmwareStatus kFwMixedVersions = 9;
+inline constexpr FirmwareStatus kFwUnknownStatus = 10;
+
+// Where a parse stands in its text: the index of the terminator of the line
+// taken last. Each parse owns one, so parses in different threads never
+// disturb each other.
+struct LineCursor {
+  uint32_t position = 0;
+};
+
+// Buffer contract of the functions below that take `text` and `length`:
+// `text` must hold at least length + 1 writable bytes. Lines are cut in
+// place: the line feed ending a line becomes a NUL, and a last line without
+// a line feed gets its NUL at text[length]. Nothing at or past
+// text[length + 1] is read or written. A carriage return stays in its line.
+
+// The next line of `text` as a terminated string inside the buffer, or
+// nullptr when the text is exhausted. With no `previousLine` it starts over
+// at the beginning of the text.
+char* NextLine(LineCursor& cursor, const char* previousLine, char* text, uint32_t length);
+
+// The first line after `currentLine` that begins with `prefix`, or nullptr.
+char* NextLineWithPrefix(LineCursor& cursor, const char* currentLine, char* text, uint32_t length,
+                         const char* prefix);
+
+// True unless the PSID, after leading white space, begins with "QV_".
+bool IsOemPsid(const char* psid);
+
+// The status code of one status text (kFwUpdateRequired, kFwUpToDate or
+// kFwOpenFailed to kFwUnknownStatus); logs what it found.
+FirmwareStatus GetStatusByMsg(LogHandle handle, const char* status);
+
+// Reads the tool's report and returns the first problem status of an
+// examined device (kFwOpenFailed to kFwUnknownStatus), or kFwNoProblem.
+// `*updateRequired` tells whether an examined device needs an update.
+// Devices are left out by part number: with `supportedList` set only those
+// whose part-number line holds an entry of `partNumbers` are examined;
+// with it clear those are the ones left out. A `count` of 0 or less is an
+// empty list. With `oemFilter` set, devices whose PSID is not the maker's
+// own are left out too. See the buffer contract above for `text`.
+FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t length,
+                                        bool oemFilter, bool* updateRequired,
+                                        const char* const* partNumbers, int32_t count,
+                                        bool supportedList);
