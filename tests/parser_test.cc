@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
