@@ -1,0 +1,77 @@
+#!/bin/bash
+# check-binary.sh CHECK EXE: one check of the shipped program.
+#   imports    every DLL it imports is one the loader takes from System32 only,
+#              so no DLL beside the program is loaded before it can forbid that;
+#              and it imports SetDefaultDllDirectories, which forbids it.
+#   resources  the manifest and the version resource are embedded.
+#   size       stripped, it is at most 160 KB.
+# OBJDUMP, OBJCOPY and STRIP name the toolchain's binutils.
+set -euo pipefail
+check=$1
+exe=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Known DLLs and API sets: the loader never looks for them in the program's
+# folder.
+system_dll='^(kernel32|user32|gdi32|shell32|advapi32|ole32|oleaut32|shlwapi|comdlg32|msvcrt|ntdll|rpcrt4|sechost|combase|ws2_32|api-ms-win-.*)\.dll$'
+
+# resource TYPE NAME: the data of the program's resource of that type and name
+# (IDs as objdump prints them, like 0x000018), read from the headers and the
+# resource section saved in the scratch folder.
+resource() {
+  local section_start leaf
+  section_start=$(awk '/Resource Directory \[\.rsrc\]/ { print $3; exit }' "$scratch/headers")
+  # Type entries stand 3 blanks after the offset, name entries 5.
+  leaf=$(awk -v want="$1,$2," '
+      /^[0-9a-f]+   Entry: ID:/ { type = $4 }
+      /^[0-9a-f]+     Entry: ID:/ { name = $4 }
+      /Leaf: Addr:/ && type name == want { print $4, $6; exit }' "$scratch/headers" | tr -d ,)
+  [ -n "$leaf" ] || fail "no resource of type $1 and name $2"
+  read -r address size <<<"$leaf"
+  tail -c +$((address - 0x$section_start + 1)) "$scratch/rsrc" | head -c $((size))
+}
+
+case $check in
+  imports)
+    "$OBJDUMP" -p "$exe" >"$scratch/headers"
+    sed -n 's/^\tDLL Name: //p' "$scratch/headers" >"$scratch/dlls"
+    [ -s "$scratch/dlls" ] || fail "no import table found"
+    others=$(tr 'A-Z' 'a-z' <"$scratch/dlls" | grep -Ev "$system_dll" || true)
+    [ -z "$others" ] || fail "imports DLLs that may be loaded from beside the program: $others"
+    grep -Eq '^\s+[0-9a-f]+\s+[0-9]+\s+SetDefaultDllDirectories$' "$scratch/headers" ||
+      fail "SetDefaultDllDirectories is not imported"
+    ;;
+  resources)
+    "$OBJDUMP" -p "$exe" >"$scratch/headers"
+    "$OBJCOPY" -O binary --only-section=.rsrc "$exe" "$scratch/rsrc"
+    # RT_MANIFEST 1: the manifest Windows applies to a program.
+    resource 0x000018 0x000001 >"$scratch/manifest"
+    for text in 'level="asInvoker"' \
+        '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>' \
+        '>true</longPathAware>' \
+        '>UTF-8</activeCodePage>'; do
+      grep -qF "$text" "$scratch/manifest" || fail "the manifest lacks $text"
+    done
+    # RT_VERSION 1, its texts in UTF-16.
+    resource 0x000010 0x000001 | strings -el >"$scratch/version"
+    for key in VS_VERSION_INFO FileVersion ProductVersion ProductName; do
+      grep -qx "$key" "$scratch/version" || fail "the version resource lacks $key"
+    done
+    ;;
+  size)
+    "$STRIP" -o "$scratch/stripped.exe" "$exe"
+    size=$(stat -c %s "$scratch/stripped.exe")
+    limit=$((160 * 1024))
+    echo "stripped size: $size bytes (limit $limit)"
+    [ "$size" -le "$limit" ] || fail "stripped setup.exe is $size bytes, more than $limit"
+    ;;
+  *)
+    fail "unknown check: $check"
+    ;;
+esac
