@@ -1,1 +1,224 @@
-// runner: to be written.
+#include "firmware/runner.h"
+
+#include <cstring>
+
+#include "common/bounded_text.h"
+#include "platform/os.h"
+
+namespace {
+
+constexpr uint32_t kChunkSize = 4096;
+// While the program runs, a round of progress messages is logged this often.
+constexpr uint32_t kProgressIntervalMs = 10000;
+// While output flows, whether the program has ended is asked this often:
+// asking after every chunk slows a large capture by a tenth under Wine.
+constexpr uint32_t kEndCheckIntervalMs = 100;
+// Once the program has ended, what it left in the pipe is collected for at
+// most this long: a process it started may hold the pipe and keep writing.
+constexpr uint32_t kRestLimitMs = 500;
+
+// A 32-bit number as the log shows it.
+void LogNumber(LogHandle handle, const char* templ, uint32_t value) {
+  char text[11];
+  text::FormatBounded(text, sizeof(text), "%lu", static_cast<unsigned long>(value));
+  LogMessageParam(handle, templ, text);
+}
+
+// One call of run_cmd: its handles, its chunk buffer and what it found out.
+class CommandRun {
+ public:
+  CommandRun(LogHandle handle, char* output, int32_t capacity, uint32_t* total_read)
+      : handle_(handle), output_(output), capacity_(capacity), total_read_(total_read) {}
+
+  int Run(const char* application, char* command_line, bool console_window) {
+    if (!os::Current().MakePipe(read_end_.receive(), write_end_.receive())) {
+      return PROC_PIPE_CREATE_FAILED;
+    }
+    if (os::Current().StartProcess(application, command_line, console_window, write_end_.get(),
+                                   process_.receive())) {
+      // From now on only the program and what it starts hold the write end,
+      // so the pipe closes when they are done with it.
+      write_end_.reset();
+      Collect();
+      Report();
+    } else {
+      LogMessageParam(handle_, "run_cmd: Failed to create the process for running [1]",
+                      command_line);
+      result_ = PROC_CREATE_FAILED;
+    }
+    Finish(command_line);
+    return result_;
+  }
+
+ private:
+  enum class Event { kData, kOther, kStop };
+  enum class Outcome { kRunning, kEnded, kUnknown };
+
+  // Takes output as it comes until the program has ended and its output is
+  // collected, or collecting fails. Whether the program has ended is asked
+  // after every event but data, and while data flows at least every
+  // kEndCheckIntervalMs, so a pipe that never runs dry cannot hide the end.
+  void Collect() {
+    uint64_t next_round = os::Current().TickCount() + kProgressIntervalMs;
+    uint64_t next_end_check = 0;
+    for (;;) {
+      Event event = Await(next_round);
+      if (event == Event::kStop) return;
+      uint64_t now = os::Current().TickCount();
+      if (event == Event::kData && now < next_end_check && now < next_round) continue;
+      next_end_check = now + kEndCheckIntervalMs;
+      uint32_t wait = os::Current().WaitForProcess(process_.get(), 0);
+      if (wait == os::kWaitTimeout && now < next_round) continue;
+
+      Outcome outcome = ProgressRound(wait);
+      if (outcome == Outcome::kRunning) {
+        next_round = os::Current().TickCount() + kProgressIntervalMs;
+        continue;
+      }
+      if (outcome == Outcome::kEnded) CollectRest();
+      return;  // ended, or it cannot be watched
+    }
+  }
+
+  // Waits at most until `deadline` for output or the program's end, and
+  // appends what comes. kStop: reading failed or the output did not fit.
+  Event Await(uint64_t deadline) {
+    if (!pipe_open_) {
+      os::Current().WaitForProcess(process_.get(), MsUntil(deadline));
+      return Event::kOther;
+    }
+    os::ReadStatus status = Read(process_.get(), MsUntil(deadline));
+    if (status == os::ReadStatus::kFailed) {
+      read_failed_ = true;
+      return Event::kStop;
+    }
+    // The program closed its output but may still run.
+    if (status == os::ReadStatus::kEndOfData) pipe_open_ = false;
+    if (status != os::ReadStatus::kData) return Event::kOther;
+    return Append() ? Event::kData : Event::kStop;
+  }
+
+  // Logs a round of progress for the wait result `wait`; closes the process
+  // handle when the wait saw the program end.
+  Outcome ProgressRound(uint32_t wait) {
+    last_wait_ = wait;
+    uint32_t exit_code = 0;
+    if (!os::Current().ExitCodeOfProcess(process_.get(), &exit_code)) {
+      exit_code = 0;
+      LogMessageParam(handle_, "run_cmd: GetExitCodeProcess  in the loop failed", "");
+    }
+    LogNumber(handle_, "run_cmd: proc exit code is [1]", exit_code);
+    LogNumber(handle_, "run_cmd: proc err code is [1]", wait);
+    LogMessage(handle_, "run_cmd: reading data from pipe");
+    if (wait != os::kWaitObject0) {
+      LogMessage(handle_, "run_cmd: process did not complete waiting ...");
+      return wait == os::kWaitTimeout ? Outcome::kRunning : Outcome::kUnknown;
+    }
+    process_.reset();
+    LogMessageParam(handle_,
+                    "run_cmd: since the process ended closing the handle and read from pipe [1]",
+                    "");
+    return Outcome::kEnded;
+  }
+
+  // Collects what the ended program left in the pipe. Stops once the pipe is
+  // empty rather than closed, since a process it started may keep it open.
+  void CollectRest() {
+    uint64_t deadline = os::Current().TickCount() + kRestLimitMs;
+    for (;;) {
+      os::ReadStatus status = Read(os::kNoHandle, 0);
+      if (status == os::ReadStatus::kFailed) {
+        read_failed_ = true;
+        return;
+      }
+      if (status != os::ReadStatus::kData || !Append()) return;
+      if (os::Current().TickCount() >= deadline) return;
+    }
+  }
+
+  os::ReadStatus Read(os::Handle watched, uint32_t timeout_ms) {
+    return os::Current().ReadOutput(read_end_.get(), watched, chunk_, kChunkSize, timeout_ms,
+                                    &chunk_length_);
+  }
+
+  static uint32_t MsUntil(uint64_t deadline) {
+    uint64_t now = os::Current().TickCount();
+    return deadline > now ? static_cast<uint32_t>(deadline - now) : 0;
+  }
+
+  // Appends the chunk just read to the output; false when it did not fit.
+  bool Append() {
+    if (chunk_length_ == 0) return true;  // an empty write
+    text::Result appended = text::AppendBounded(output_, Capacity(), chunk_, chunk_length_);
+    LogMessage(handle_, "run_cmd: copy  temp buffer to the main buffer");
+    *total_read_ += chunk_length_;
+    if (appended == text::kOk) return true;
+    LogMessage(handle_, "run_cmd: failed to copy the temp buffer to the main buffer");
+    result_ = PROC_OUTPUT_COPY_FAILED;
+    return false;
+  }
+
+  void Report() {
+    LogNumber(handle_, "run_cmd: WaitForSingleObject return value is [1]", last_wait_);
+    LogNumber(handle_, "run_cmd: exit code is [1]", static_cast<uint32_t>(result_));
+    if (read_failed_) {
+      LogMessage(handle_, "run_cmdA: set exit code to PROC_PIPE_READ_FAILED ");
+      result_ = PROC_PIPE_READ_FAILED;
+      return;
+    }
+    LogMessageParam(handle_, "run_cmdA: output is  [1]", OutputText());
+    LogMessage(handle_, "run_cmdA: complete to print the output");
+    // Still holding the process means its end was never seen.
+    if (result_ == 0 && process_.valid()) {
+      uint32_t exit_code = 0;
+      if (os::Current().ExitCodeOfProcess(process_.get(), &exit_code)) {
+        result_ = static_cast<int>(exit_code);
+      } else {
+        LogMessageParam(handle_, "run_cmd: GetExitCodeProcess failed", "");
+      }
+    }
+  }
+
+  void Finish(const char* command_line) {
+    LogMessage(handle_, "run_cmdA: closing process");
+    process_.reset();
+    write_end_.reset();
+    read_end_.reset();
+    LogMessageParam(handle_, "run_cmd: cmd [1] ended", command_line);
+    LogNumber(handle_, "run_cmdA: exit code is [1]", static_cast<uint32_t>(result_));
+  }
+
+  size_t Capacity() const { return capacity_ > 0 ? static_cast<size_t>(capacity_) : 0; }
+
+  // The output buffer's text; empty when the buffer holds no terminated text.
+  const char* OutputText() const {
+    size_t capacity = Capacity();
+    return capacity > 0 && std::memchr(output_, '\0', capacity) != nullptr ? output_ : "";
+  }
+
+  const LogHandle handle_;
+  char* const output_;
+  const int32_t capacity_;
+  uint32_t* const total_read_;
+
+  os::UniqueHandle read_end_;
+  os::UniqueHandle write_end_;
+  os::UniqueHandle process_;
+  char chunk_[kChunkSize];
+  uint32_t chunk_length_ = 0;
+  bool pipe_open_ = true;
+  // Until a round, the program has not been seen to end.
+  uint32_t last_wait_ = os::kWaitTimeout;
+  bool read_failed_ = false;
+  int result_ = 0;
+};
+
+}  // namespace
+
+int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
+            int32_t capacity, uint32_t* total_read, bool console_window) {
+  *total_read = 0;
+  LogMessageParam(handle, "run_cmd: started cmd [1]", command_line);
+  return CommandRun(handle, output, capacity, total_read)
+      .Run(application, command_line, console_window);
+}

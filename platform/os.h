@@ -72,6 +72,8 @@ class Os {
   virtual bool Close(Handle handle) = 0;
   // GetLastError of the calling thread.
   virtual uint32_t LastError() = 0;
+  // GetTickCount64: milliseconds from an arbitrary start, never going back.
+  virtual uint64_t TickCount() = 0;
   // A pipe for a child's output: the read end stays with the caller and is not
   // inheritable; the write end is the only end a child may inherit.
   virtual bool MakePipe(Handle* read_end, Handle* write_end) = 0;
@@ -79,6 +81,7 @@ class Os {
   // `application` is null), standard input the null device, standard output
   // and standard error `output`, no other handle inherited. Without
   // `console_window` the child gets no console window (CREATE_NO_WINDOW).
+  // The child's thread handle is closed at once; `process` is its process.
   virtual bool StartProcess(const char* application, char* command_line, bool console_window,
                             Handle output, Handle* process) = 0;
   // Reads at most `size` bytes from `read_end` as soon as any are there,
@@ -145,6 +148,7 @@ class ForwardingOs : public Os {
   }
   bool Close(Handle handle) override { return next_.Close(handle); }
   uint32_t LastError() override { return next_.LastError(); }
+  uint64_t TickCount() override { return next_.TickCount(); }
   bool MakePipe(Handle* read_end, Handle* write_end) override {
     return next_.MakePipe(read_end, write_end);
   }

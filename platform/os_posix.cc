@@ -9,6 +9,7 @@
 #include <strings.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -103,6 +104,8 @@ bool Spawn(const std::vector<std::string>& argv, int output, Handle* process) {
     posix_spawn_file_actions_adddup2(&actions, output, 1);
     posix_spawn_file_actions_adddup2(&actions, output, 2);
   }
+  // Like a Windows handle list: the child gets its three standard handles only.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   pid_t pid = 0;
   int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -203,6 +206,12 @@ class PosixOs final : public Os {
   }
 
   uint32_t LastError() override { return t_last_error; }
+
+  uint64_t TickCount() override {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  }
 
   bool MakePipe(Handle* read_end, Handle* write_end) override {
     int fds[2];

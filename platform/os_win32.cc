@@ -82,6 +82,13 @@ std::string UniquePipeName() {
          std::to_string(::InterlockedIncrement(&counter));
 }
 
+// The event that a read of a child's output waits on: one per thread, made
+// on first use, since making one per read costs two more system calls a chunk.
+HANDLE ReadEvent() {
+  thread_local ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  return event.valid() ? event.get() : nullptr;
+}
+
 // The pipe buffer: large enough that a busy child seldom blocks on it.
 constexpr DWORD kPipeBufferSize = 64 * 1024;
 
@@ -140,6 +147,8 @@ class Win32Os final : public Os {
   bool Close(Handle handle) override { return ::CloseHandle(AsWin(handle)) != FALSE; }
 
   uint32_t LastError() override { return ::GetLastError(); }
+
+  uint64_t TickCount() override { return ::GetTickCount64(); }
 
   // A named pipe rather than an anonymous one: only it can be read with a
   // time limit (overlapped I/O), which lets the reader watch the child too.
@@ -200,17 +209,17 @@ class Win32Os final : public Os {
   ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
                         uint32_t timeout_ms, uint32_t* bytes_read) override {
     *bytes_read = 0;
-    ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!event.valid()) return ReadStatus::kFailed;
+    HANDLE event = ReadEvent();
+    if (event == nullptr) return ReadStatus::kFailed;
     HANDLE pipe = AsWin(read_end);
     OVERLAPPED overlapped{};
-    overlapped.hEvent = event.get();
+    overlapped.hEvent = event;  // ReadFile clears it
     DWORD count = 0;
     if (::ReadFile(pipe, buffer, size, &count, &overlapped)) return Delivered(count, bytes_read);
     DWORD error = ::GetLastError();
     if (error != ERROR_IO_PENDING) return Undelivered(error);
 
-    HANDLE waits[2] = {event.get(), AsWin(process)};
+    HANDLE waits[2] = {event, AsWin(process)};
     DWORD wait_count = process == kNoHandle ? 1 : 2;
     DWORD waited = ::WaitForMultipleObjects(wait_count, waits, FALSE, timeout_ms);
     DWORD wait_error = ::GetLastError();

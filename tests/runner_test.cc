@@ -1,1 +1,577 @@
-// Tests of the runner: to be written.
+#include "firmware/runner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/os.h"
+#include "tests/fixtures/child_path.h"
+#include "tests/fixtures/report_pattern.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using os::ReadStatus;
+
+constexpr LogHandle kLogHandle = 7;
+constexpr size_t kBufferBytes = 256 * 1024;
+constexpr char kUntouched = '#';
+
+// What one run_cmd call gave back and logged.
+struct Outcome {
+  int result = -1;
+  uint32_t total_read = 0;
+  std::string output;  // the text in the buffer
+  bool wrote_past_capacity = false;
+  std::vector<std::string> log;
+  std::chrono::milliseconds took{0};
+};
+
+struct Call {
+  Call(std::string command_line, int32_t capacity = 4096, std::string initial_text = "",
+       const char* application = nullptr, bool console_window = false)
+      : command_line(std::move(command_line)),
+        capacity(capacity),
+        initial_text(std::move(initial_text)),
+        application(application),
+        console_window(console_window) {}
+
+  std::string command_line;
+  int32_t capacity;
+  std::string initial_text;
+  const char* application;
+  bool console_window;
+};
+
+Outcome RunCall(const Call& call) {
+  testing_support::CapturedLog log;
+  std::vector<char> buffer(kBufferBytes, kUntouched);
+  std::memcpy(buffer.data(), call.initial_text.c_str(), call.initial_text.size() + 1);
+  std::string command_line = call.command_line;
+  Outcome outcome;
+  auto start = std::chrono::steady_clock::now();
+  outcome.result = run_cmd(kLogHandle, call.application, &command_line[0], buffer.data(),
+                           call.capacity, &outcome.total_read, call.console_window);
+  outcome.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  outcome.output = buffer.data();
+  size_t kept = std::max(static_cast<size_t>(std::max(call.capacity, 0)),
+                         call.initial_text.size() + 1);
+  outcome.wrote_past_capacity =
+      std::any_of(buffer.begin() + kept, buffer.end(), [](char c) { return c != kUntouched; });
+  outcome.log = log.Lines();
+  EXPECT_EQ(command_line, call.command_line) << "the command line came back changed";
+  return outcome;
+}
+
+Outcome RunChild(const std::string& actions, int32_t capacity = 4096) {
+  return RunCall({child::CommandLine(actions), capacity});
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return Count(lines, line) > 0;
+}
+
+// Whether `text` is the first bytes of the child's "fill" report.
+bool IsReportStart(const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != child::ReportByte(i)) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// A program simulated on a clock of its own: the system calls the runner
+// makes are answered from a script of timed writes and an end, so timing,
+// chunking and failures are exact and nothing waits.
+
+class SimulatedProgramOs : public os::ForwardingOs {
+ public:
+  static constexpr os::Handle kReadEnd = 101;
+  static constexpr os::Handle kWriteEnd = 102;
+  static constexpr os::Handle kProcess = 103;
+
+  struct Write {
+    uint64_t at_ms;
+    std::string bytes;
+  };
+  // The program's writes in time order; those after `ends_at_ms` come from a
+  // process it left running with the pipe.
+  std::vector<Write> writes;
+  uint64_t ends_at_ms = 1000;
+  uint32_t exit_code = 0;
+
+  bool make_pipe_fails = false;
+  bool start_fails = false;
+  bool exit_code_fails = false;
+  bool wait_fails = false;
+  int failing_read = -1;  // index of the read that fails
+
+  // What the runner did.
+  std::map<os::Handle, int> closes;
+  std::vector<uint32_t> read_timeouts;
+  bool write_end_closed_before_reading = false;
+  std::string started_command_line;
+  const char* started_application = nullptr;
+  bool started_with_console = false;
+  os::Handle started_output = os::kNoHandle;
+
+  uint64_t now() const { return now_; }
+
+  bool MakePipe(os::Handle* read_end, os::Handle* write_end) override {
+    if (make_pipe_fails) return false;
+    *read_end = kReadEnd;
+    *write_end = kWriteEnd;
+    return true;
+  }
+
+  bool StartProcess(const char* application, char* command_line, bool console_window,
+                    os::Handle output, os::Handle* process) override {
+    started_application = application;
+    started_command_line = command_line;
+    started_with_console = console_window;
+    started_output = output;
+    if (start_fails) return false;
+    *process = kProcess;
+    return true;
+  }
+
+  bool Close(os::Handle handle) override {
+    ++closes[handle];
+    return true;
+  }
+
+  uint64_t TickCount() override { return now_; }
+
+  uint32_t WaitForProcess(os::Handle, uint32_t timeout_ms) override {
+    if (wait_fails) return os::kWaitFailed;
+    if (ends_at_ms > now_ + timeout_ms) {
+      now_ += timeout_ms;
+      return os::kWaitTimeout;
+    }
+    now_ = std::max(now_, ends_at_ms);
+    return os::kWaitObject0;
+  }
+
+  bool ExitCodeOfProcess(os::Handle, uint32_t* code) override {
+    if (exit_code_fails) return false;
+    *code = Ended() ? exit_code : os::kStillActive;
+    return true;
+  }
+
+  // Reading a chunk takes a millisecond; waiting takes until the next write,
+  // the watched process's end or the time limit, whichever comes first.
+  ReadStatus ReadOutput(os::Handle, os::Handle process, char* buffer, uint32_t size,
+                        uint32_t timeout_ms, uint32_t* bytes_read) override {
+    *bytes_read = 0;
+    if (read_timeouts.empty()) write_end_closed_before_reading = closes[kWriteEnd] == 1;
+    read_timeouts.push_back(timeout_ms);
+    if (static_cast<int>(read_timeouts.size()) - 1 == failing_read) return ReadStatus::kFailed;
+    uint64_t deadline = now_ + timeout_ms;
+    for (;;) {
+      for (; next_write_ < writes.size() && writes[next_write_].at_ms <= now_; ++next_write_) {
+        if (writes[next_write_].bytes.empty() && unread_.empty()) {
+          ++next_write_;
+          ++now_;
+          return ReadStatus::kData;  // an empty write completes a read with nothing
+        }
+        unread_ += writes[next_write_].bytes;
+      }
+      if (!unread_.empty()) {
+        *bytes_read = static_cast<uint32_t>(std::min<size_t>(size, unread_.size()));
+        std::memcpy(buffer, unread_.data(), *bytes_read);
+        unread_.erase(0, *bytes_read);
+        ++now_;
+        return ReadStatus::kData;
+      }
+      bool more_writes = next_write_ < writes.size();
+      if (Ended() && !more_writes) return ReadStatus::kEndOfData;
+      if (process != os::kNoHandle && Ended()) return ReadStatus::kProcessEnded;
+      uint64_t next = more_writes ? writes[next_write_].at_ms : UINT64_MAX;
+      if (process != os::kNoHandle) next = std::min(next, ends_at_ms);
+      if (next > deadline) {
+        now_ = deadline;
+        return ReadStatus::kTimeout;
+      }
+      now_ = next;
+    }
+  }
+
+ private:
+  bool Ended() const { return now_ >= ends_at_ms; }
+
+  uint64_t now_ = 0;
+  size_t next_write_ = 0;
+  std::string unread_;
+};
+
+Outcome RunSimulated(SimulatedProgramOs& program, const Call& call = Call("tool.exe --no")) {
+  os::ScopedOs scoped(program);
+  return RunCall(call);
+}
+
+// Every handle the runner got is closed, each exactly once.
+void ExpectEachClosedOnce(const SimulatedProgramOs& program, const std::vector<os::Handle>& handles) {
+  std::map<os::Handle, int> once;
+  for (os::Handle handle : handles) once[handle] = 1;
+  EXPECT_EQ(program.closes, once);
+}
+
+void ExpectAllClosedOnce(const SimulatedProgramOs& program) {
+  ExpectEachClosedOnce(program, {SimulatedProgramOs::kReadEnd, SimulatedProgramOs::kWriteEnd,
+                                 SimulatedProgramOs::kProcess});
+}
+
+TEST(SimulatedRunTest, LogsEachStepOfANormalRunInOrder) {
+  SimulatedProgramOs program;
+  program.writes = {{1000, "hello"}};
+  program.ends_at_ms = 2000;
+  program.exit_code = 3;
+  Outcome outcome = RunSimulated(program, {"tool.exe --no"});
+
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output, "hello");
+  EXPECT_EQ(outcome.total_read, 5u);
+  EXPECT_EQ(outcome.log, (std::vector<std::string>{
+                             "run_cmd: started cmd tool.exe --no",
+                             "run_cmd: copy  temp buffer to the main buffer",
+                             "run_cmd: proc exit code is 3",
+                             "run_cmd: proc err code is 0",
+                             "run_cmd: reading data from pipe",
+                             "run_cmd: since the process ended closing the handle and read from pipe ",
+                             "run_cmd: WaitForSingleObject return value is 0",
+                             "run_cmd: exit code is 0",
+                             "run_cmdA: output is  hello",
+                             "run_cmdA: complete to print the output",
+                             "run_cmdA: closing process",
+                             "run_cmd: cmd tool.exe --no ended",
+                             "run_cmdA: exit code is 0",
+                         }));
+  EXPECT_TRUE(program.write_end_closed_before_reading);
+  ExpectAllClosedOnce(program);
+}
+
+TEST(SimulatedRunTest, HandsItsArgumentsToTheProgramStart) {
+  SimulatedProgramOs program;
+  for (bool console_window : {false, true}) {
+    program.start_fails = true;  // the start itself is all this looks at
+    RunSimulated(program, {"tool.exe -u -y", 4096, "", "C:\\fw\\tool.exe", console_window});
+    EXPECT_STREQ(program.started_application, "C:\\fw\\tool.exe");
+    EXPECT_EQ(program.started_command_line, "tool.exe -u -y");
+    EXPECT_EQ(program.started_with_console, console_window);
+    EXPECT_EQ(program.started_output, SimulatedProgramOs::kWriteEnd);
+  }
+}
+
+// How chunks land in the caller's buffer.
+TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
+  struct Case {
+    const char* name;
+    std::string initial_text;
+    int32_t capacity;
+    std::vector<std::string> chunks;
+    std::string output;
+    uint32_t total_read;
+    int result;
+    size_t reads;  // reads made before the runner stopped
+  };
+  const Case cases[] = {
+      {"NUL inside a chunk", "", 16, {std::string("ab\0de", 5)}, "ab", 5, 0, 3},
+      {"old text stays in front", "old:", 16, {"new"}, "old:new", 3, 0, 3},
+      {"empty chunks add nothing", "", 16, {"", "a", ""}, "a", 1, 0, 5},
+      {"12 bytes into 10", "", 10, {"123456789012"}, "123456789", 12,
+       PROC_OUTPUT_COPY_FAILED, 1},
+      {"exactly 9 into 10", "", 10, {"123456789"}, "123456789", 9, 0, 3},
+      {"9, then one more", "", 10, {"123456789", "x"}, "123456789", 10,
+       PROC_OUTPUT_COPY_FAILED, 2},
+      {"capacity 0", "keep", 0, {"abc", "def"}, "keep", 3, PROC_OUTPUT_COPY_FAILED, 1},
+      {"negative capacity", "keep", -5, {"abc"}, "keep", 3, PROC_OUTPUT_COPY_FAILED, 1},
+      {"no terminator within the capacity", "keep", 4, {"abc"}, "keep", 3,
+       PROC_OUTPUT_COPY_FAILED, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedProgramOs program;
+    for (size_t i = 0; i < c.chunks.size(); ++i) program.writes.push_back({100 * (i + 1), c.chunks[i]});
+    program.ends_at_ms = 100 * (c.chunks.size() + 1);
+    Outcome outcome = RunSimulated(program, {"tool.exe", c.capacity, c.initial_text});
+
+    EXPECT_EQ(outcome.result, c.result);
+    EXPECT_EQ(outcome.output, c.output);
+    EXPECT_EQ(outcome.total_read, c.total_read);
+    EXPECT_FALSE(outcome.wrote_past_capacity);
+    EXPECT_EQ(program.read_timeouts.size(), c.reads);
+    EXPECT_EQ(Contains(outcome.log, "run_cmd: failed to copy the temp buffer to the main buffer"),
+              c.result == PROC_OUTPUT_COPY_FAILED);
+    // The runner never ends the program, also when it stops collecting early.
+    ExpectAllClosedOnce(program);
+  }
+}
+
+TEST(SimulatedRunTest, LogsProgressEveryTenSecondsWhileAChattyProgramRuns) {
+  SimulatedProgramOs program;
+  for (uint64_t at = 4000; at < 25000; at += 4000) program.writes.push_back({at, "tick\n"});
+  program.ends_at_ms = 25000;
+  Outcome outcome = RunSimulated(program);
+
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.total_read, 30u);
+  EXPECT_EQ(Count(outcome.log, "run_cmd: process did not complete waiting ..."), 2);
+  EXPECT_EQ(Count(outcome.log, "run_cmd: proc exit code is 259"), 2);
+  EXPECT_EQ(Count(outcome.log, "run_cmd: proc err code is 258"), 2);
+  EXPECT_EQ(Count(outcome.log, "run_cmd: proc exit code is 0"), 1);
+  EXPECT_EQ(program.now(), 25000u);  // returned as the program ended
+  // The waits for output end at the rounds' times, 10 s apart.
+  EXPECT_EQ(program.read_timeouts.front(), 10000u);
+  EXPECT_NE(std::find(program.read_timeouts.begin(), program.read_timeouts.end(), 1999u),
+            program.read_timeouts.end());
+}
+
+TEST(SimulatedRunTest, AProgramEndingWith259HasEnded) {
+  SimulatedProgramOs program;
+  program.writes = {{500, "done"}};
+  program.ends_at_ms = 1000;
+  program.exit_code = os::kStillActive;
+  Outcome outcome = RunSimulated(program);
+
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output, "done");
+  EXPECT_TRUE(Contains(outcome.log, "run_cmd: proc exit code is 259"));
+  EXPECT_EQ(Count(outcome.log, "run_cmd: process did not complete waiting ..."), 0);
+}
+
+TEST(SimulatedRunTest, CollectsEverythingLeftInThePipeAfterTheEnd) {
+  SimulatedProgramOs program;
+  program.writes = {{1000, std::string(10000, 'x')}};
+  program.ends_at_ms = 1000;
+  Outcome outcome = RunSimulated(program, {"tool.exe", 20000});
+
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output, std::string(10000, 'x'));
+  EXPECT_EQ(outcome.total_read, 10000u);
+}
+
+TEST(SimulatedRunTest, AProcessLeftWritingDoesNotHoldTheRunner) {
+  SimulatedProgramOs program;
+  program.writes = {{500, "mine\n"}};
+  for (uint64_t at = 1000; at < 60000; ++at) program.writes.push_back({at, "."});
+  program.ends_at_ms = 1000;
+  Outcome outcome = RunSimulated(program, {"tool.exe", 200000});
+
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output.substr(0, 5), "mine\n");
+  EXPECT_LT(program.now(), 2000u);
+}
+
+TEST(SimulatedRunTest, FailureToMakeThePipeEndsTheRunAtOnce) {
+  SimulatedProgramOs program;
+  program.make_pipe_fails = true;
+  Outcome outcome = RunSimulated(program, {"tool.exe --no"});
+
+  EXPECT_EQ(outcome.result, PROC_PIPE_CREATE_FAILED);
+  EXPECT_EQ(outcome.log, std::vector<std::string>{"run_cmd: started cmd tool.exe --no"});
+  EXPECT_TRUE(program.started_command_line.empty());
+  ExpectEachClosedOnce(program, {});
+}
+
+TEST(SimulatedRunTest, FailureToStartClosesThePipe) {
+  SimulatedProgramOs program;
+  program.start_fails = true;
+  Outcome outcome = RunSimulated(program, {"tool.exe --no"});
+
+  EXPECT_EQ(outcome.result, PROC_CREATE_FAILED);
+  EXPECT_EQ(outcome.log, (std::vector<std::string>{
+                             "run_cmd: started cmd tool.exe --no",
+                             "run_cmd: Failed to create the process for running tool.exe --no",
+                             "run_cmdA: closing process",
+                             "run_cmd: cmd tool.exe --no ended",
+                             "run_cmdA: exit code is 5000",
+                         }));
+  ExpectEachClosedOnce(program, {SimulatedProgramOs::kReadEnd, SimulatedProgramOs::kWriteEnd});
+}
+
+TEST(SimulatedRunTest, AFailedExitCodeQuestionIsLoggedAsZero) {
+  SimulatedProgramOs program;
+  program.writes = {{500, "out"}};
+  program.exit_code = 9;
+  program.exit_code_fails = true;
+  Outcome outcome = RunSimulated(program);
+
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output, "out");
+  EXPECT_TRUE(Contains(outcome.log, "run_cmd: GetExitCodeProcess  in the loop failed"));
+  EXPECT_TRUE(Contains(outcome.log, "run_cmd: proc exit code is 0"));
+  EXPECT_FALSE(Contains(outcome.log, "run_cmd: GetExitCodeProcess failed"));
+}
+
+// Without a working wait the end is never seen: the runner stops and
+// returns the exit code as it stands.
+TEST(SimulatedRunTest, AFailedWaitGivesTheExitCodeAsItStands) {
+  struct Case {
+    const char* name;
+    uint64_t ends_at_ms;
+    bool exit_code_fails;
+    int result;
+  };
+  const Case cases[] = {
+      {"it has ended", 500, false, 7},
+      {"it still runs", 5000, false, static_cast<int>(os::kStillActive)},
+      {"the exit code cannot be asked", 500, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedProgramOs program;
+    program.writes = {{500, "out"}};
+    program.ends_at_ms = c.ends_at_ms;
+    program.exit_code = 7;
+    program.wait_fails = true;
+    program.exit_code_fails = c.exit_code_fails;
+    Outcome outcome = RunSimulated(program);
+
+    EXPECT_EQ(outcome.result, c.result);
+    EXPECT_TRUE(Contains(outcome.log, "run_cmd: process did not complete waiting ..."));
+    EXPECT_TRUE(Contains(outcome.log, "run_cmd: WaitForSingleObject return value is 4294967295"));
+    EXPECT_EQ(Contains(outcome.log, "run_cmd: GetExitCodeProcess failed"), c.exit_code_fails);
+    ExpectAllClosedOnce(program);
+  }
+}
+
+TEST(SimulatedRunTest, AFailedReadEndsTheRunWith5001) {
+  struct Case {
+    const char* name;
+    int failing_read;
+    uint32_t total_read;
+  };
+  // The third read is the first after the program's end.
+  for (Case c : {Case{"while it runs", 0, 0}, Case{"after its end", 2, 3}}) {
+    SCOPED_TRACE(c.name);
+    SimulatedProgramOs program;
+    program.writes = {{500, "out"}};
+    program.failing_read = c.failing_read;
+    Outcome outcome = RunSimulated(program);
+
+    EXPECT_EQ(outcome.result, PROC_PIPE_READ_FAILED);
+    EXPECT_EQ(outcome.total_read, c.total_read);
+    EXPECT_TRUE(Contains(outcome.log, "run_cmdA: set exit code to PROC_PIPE_READ_FAILED "));
+    EXPECT_FALSE(Contains(outcome.log, "run_cmdA: complete to print the output"));
+    EXPECT_EQ(outcome.log.back(), "run_cmdA: exit code is 5001");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Real programs: the test child, through the real system calls.
+
+TEST(RunnerWithProgramTest, ProgramsThatEndGiveZeroAndTheirOutput) {
+  struct Case {
+    const char* actions;
+    std::string initial_text;
+    std::string output;
+    uint32_t total_read;
+  };
+  const Case cases[] = {
+      {"exit 0", "keep", "keep", 0},
+      {"out \"a little\" exit 3", "", "a little", 8},
+      {"out done exit 259", "", "done", 4},
+      {"out ab\\0de", "", "ab", 5},
+      {"out old\\n err err\\n out end", "", "old\nerr\nend", 11},
+      {"out new", "old:", "old:new", 3},
+      {"stdin", "", "stdin: 0 bytes\n", 15},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.actions);
+    Outcome outcome = RunCall({child::CommandLine(c.actions), 4096, c.initial_text});
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.output, c.output);
+    EXPECT_EQ(outcome.total_read, c.total_read);
+    EXPECT_TRUE(Contains(outcome.log, "run_cmd: proc err code is 0"));
+  }
+}
+
+TEST(RunnerWithProgramTest, LogsTheExitCode) {
+  Outcome outcome = RunChild("exit 3");
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_TRUE(Contains(outcome.log, "run_cmd: proc exit code is 3"));
+}
+
+TEST(RunnerWithProgramTest, CollectsALargeReportWhole) {
+  Outcome outcome = RunChild("fill 61440", 102400);
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.total_read, 61440u);
+  EXPECT_EQ(outcome.output.size(), 61440u);
+  EXPECT_TRUE(IsReportStart(outcome.output));
+  // Read as it comes: no 10-second round while the program writes.
+  EXPECT_EQ(Count(outcome.log, "run_cmd: process did not complete waiting ..."), 0);
+}
+
+TEST(RunnerWithProgramTest, StopsWhenTheOutputNoLongerFits) {
+  Outcome outcome = RunChild("fill 300000", 102400);
+  EXPECT_EQ(outcome.result, PROC_OUTPUT_COPY_FAILED);
+  EXPECT_EQ(outcome.output.size(), 102399u);
+  EXPECT_TRUE(IsReportStart(outcome.output));
+  EXPECT_GE(outcome.total_read, 102400u);
+  EXPECT_FALSE(outcome.wrote_past_capacity);
+}
+
+TEST(RunnerWithProgramTest, TakesASlowWritersLinesAsTheyCome) {
+  Outcome outcome = RunChild("slow 5 500");
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output, "tick 1\ntick 2\ntick 3\ntick 4\ntick 5\n");
+  EXPECT_EQ(Count(outcome.log, "run_cmd: copy  temp buffer to the main buffer"), 5);
+}
+
+TEST(RunnerWithProgramTest, AGrandchildHoldingThePipeDoesNotHoldTheRunner) {
+  Outcome outcome = RunChild("out before\\n grandchild 5000 out after\\n");
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output, "before\nafter\n");
+  // Far less than the grandchild's 5 s: the runner did not wait for it.
+  EXPECT_LT(outcome.took.count(), 3000);
+}
+
+// A handle that is inheritable but not meant for the program must not reach
+// it: here a pipe whose end would stay open in the program's grandchild.
+TEST(RunnerWithProgramTest, TheProgramGetsOnlyItsOwnHandles) {
+  os::UniqueHandle read_end;
+  os::UniqueHandle write_end;
+  ASSERT_TRUE(os::Current().MakePipe(read_end.receive(), write_end.receive()));
+  Outcome outcome = RunChild("grandchild 5000");
+  ASSERT_EQ(outcome.result, 0);
+  write_end.reset();
+  char byte;
+  uint32_t count = 0;
+  EXPECT_EQ(os::Current().ReadOutput(read_end.get(), os::kNoHandle, &byte, 1, 0, &count),
+            ReadStatus::kEndOfData);
+}
+
+TEST(RunnerWithProgramTest, RunsTheApplicationNamedApartFromItsCommandLine) {
+  std::string quoted = child::CommandLine("");
+  std::string path = quoted.substr(1, quoted.find('"', 1) - 1);
+  Outcome outcome = RunCall({"runner_child out named", 4096, "", path.c_str()});
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output, "named");
+}
+
+TEST(RunnerWithProgramTest, AProgramThatCannotStartGives5000) {
+  Outcome outcome = RunCall({"no_such_program.exe --no", 4096, "", "no_such_dir\\no_such_program.exe"});
+  EXPECT_EQ(outcome.result, PROC_CREATE_FAILED);
+  EXPECT_EQ(outcome.total_read, 0u);
+  EXPECT_EQ(outcome.log,
+            (std::vector<std::string>{
+                "run_cmd: started cmd no_such_program.exe --no",
+                "run_cmd: Failed to create the process for running no_such_program.exe --no",
+                "run_cmdA: closing process",
+                "run_cmd: cmd no_such_program.exe --no ended",
+                "run_cmdA: exit code is 5000",
+            }));
+}
+
+}  // namespace
