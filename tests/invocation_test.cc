@@ -40,7 +40,7 @@ class FakeTool {
 
   // The folder as the tool's command line names it: in Windows form where
   // the program runs on Windows.
-  static std::string NativeFolder(const std::filesystem::path& folder) {
+  static std::string NativeFolder(std::filesystem::path folder) {
     return folder.make_preferred().string();
   }
 
