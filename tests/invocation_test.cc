@@ -172,32 +172,30 @@ TEST(InvocationTest, CommandLineOfExactly2047BytesRuns) {
   EXPECT_EQ(outcome.status, kFwUpToDate);
 }
 
-TEST(InvocationTest, ReportTooLargeForTheBuffer) {
-  FakeTool tool;
-  std::string report;
-  while (report.size() <= kFwOutputCapacity) report += kUpdateRequired;
-  tool.Report(report);
-  Outcome outcome = Check(tool.Folder(), true);
-  EXPECT_EQ(outcome.result, 5004);
-  EXPECT_EQ(outcome.status, kFwUpToDate);
-}
-
-TEST(InvocationTest, ReportOfExactly102399BytesIsParsed) {
-  FakeTool tool;
-  std::string report = kUpdateRequired;
-  report.resize(kFwOutputCapacity - 1, '\n');
-  tool.Report(report);
-  Outcome outcome = Check(tool.Folder(), true);
-  EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.status, kFwUpdateRequired);
-}
-
-TEST(InvocationTest, NulInTheReportEndsTheText) {
-  FakeTool tool;
-  tool.Report(std::string(kNoImage) + std::string(1, '\0') + kFailedToOpen + kUpdateRequired);
-  Outcome outcome = Check(tool.Folder(), true);
-  EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.status, kFwNoMatchingImage);
+TEST(InvocationTest, ReportsAtTheEdgesOfTheBuffer) {
+  std::string tooLarge;
+  while (tooLarge.size() <= kFwOutputCapacity) tooLarge += kUpdateRequired;
+  std::string fillsTheBuffer = kUpdateRequired;
+  fillsTheBuffer.resize(kFwOutputCapacity - 1, '\n');
+  struct Case {
+    const char* name;
+    std::string report;
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {"more than 102399 bytes", tooLarge, {kFwUpToDate, 5004}},
+      {"exactly 102399 bytes", fillsTheBuffer, {kFwUpdateRequired, 0}},
+      {"a NUL ends the text",
+       std::string(kNoImage) + std::string(1, '\0') + kFailedToOpen + kUpdateRequired,
+       {kFwNoMatchingImage, 0}},
+  };
+  for (const Case& c : cases) {
+    FakeTool tool;
+    tool.Report(c.report);
+    Outcome outcome = Check(tool.Folder(), true);
+    EXPECT_EQ(outcome.result, c.outcome.result) << c.name;
+    EXPECT_EQ(outcome.status, c.outcome.status) << c.name;
+  }
 }
 
 TEST(InvocationTest, FolderWithABlankIsQuoted) {
