@@ -39,13 +39,13 @@ struct Options {
   const char* toolDirectory = nullptr;
 };
 
-int UsageError(const char* message, const char* detail = "") {
+bool UsageError(const char* message, const char* detail = "") {
   std::fprintf(stderr, "fwcheck: %s%s\n%s", message, detail, kUsage);
-  return kExitUsage;
+  return false;
 }
 
-// Parses the arguments; returns kExitCheckRan when they are usable.
-int ParseOptions(int argc, char** argv, Options* options) {
+// Parses the arguments; false, after saying why, when they are not usable.
+bool ParseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     auto takeValue = [&](const char** value) {
@@ -70,7 +70,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
       if (!takeValue(&options->debugLog)) return UsageError("missing file after ", arg);
     } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
       options->help = true;
-      return kExitCheckRan;
+      return true;
     } else if (arg[0] == '-' && arg[1] == '-') {
       return UsageError("unknown option ", arg);
     } else if (options->toolDirectory != nullptr) {
@@ -83,7 +83,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
   if (!options->supported.empty() && !options->skipped.empty()) {
     return UsageError("--supported and --skip cannot be given together");
   }
-  return kExitCheckRan;
+  return true;
 }
 
 const char* StatusMeaning(int32_t status) {
@@ -139,8 +139,7 @@ void PrintResult(const Options& options, int32_t status, int32_t result) {
 
 int main(int argc, char** argv) {
   Options options;
-  int parsed = ParseOptions(argc, argv, &options);
-  if (parsed != kExitCheckRan) return parsed;
+  if (!ParseOptions(argc, argv, &options)) return kExitUsage;
   if (options.help) {
     std::fputs(kUsage, stdout);
     return kExitCheckRan;
