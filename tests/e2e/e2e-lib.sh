@@ -44,9 +44,7 @@ make_package() {
 run_in() {
   local dir=$1
   shift
-  (cd "$dir" && wine "$FIXTURES/exitcode.exe" "$@" </dev/null >"$WORK/exitcode.out" 2>&1) ||
-    fail "exitcode.exe could not run $*: $(cat "$WORK/exitcode.out")"
-  CODE=$(tr -d '\r' <"$WORK/exitcode.out")
+  CODE=$(exit_code_of "$FIXTURES/exitcode.exe" "$dir" "$@") || fail "exitcode.exe could not run $*"
 }
 
 # run_setup DIR SWITCHES...: DIR's setup.exe for its drv.msi; sets CODE.
