@@ -80,3 +80,19 @@ int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t quer
   }
   return 0;
 }
+
+// Interim: filled in with the tool's exit code, the device counts and the
+// failure rules by the work on the check's field failures.
+int32_t CheckFirmware(LogHandle handle, const FirmwareCheckRequest& request,
+                      FirmwareCheckReport* report) {
+  *report = FirmwareCheckReport{};
+  report->result = CheckAndUpdateFirmware(handle, request.toolDirectory, request.update ? 0 : 1,
+                                          request.oemFilter, &report->status, request.partNumbers,
+                                          request.count, request.supportedList);
+  return report->result;
+}
+
+const char* FirmwareCheckFailureReason(const FirmwareCheckRequest&,
+                                       const FirmwareCheckReport& report) {
+  return report.result == 0 ? nullptr : "the check did not complete";
+}

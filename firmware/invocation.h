@@ -33,6 +33,42 @@ int32_t CheckAndUpdateFirmware(LogHandle handle, const char* toolDirectory, int3
                                bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
                                int32_t count, bool supportedList);
 
+// One check's settings.
+struct FirmwareCheckRequest {
+  const char* toolDirectory = nullptr;
+  bool update = false;  // update mode ("-u -y"); query mode ("--no") otherwise
+  bool oemFilter = false;
+  const char* const* partNumbers = nullptr;
+  int32_t count = 0;
+  bool supportedList = false;
+  // Query mode only: the tool is ended once this many milliseconds have
+  // passed. 0 waits without limit; update mode always does.
+  uint32_t timeoutMs = 0;
+};
+
+// What one check found, beyond its status and result.
+struct FirmwareCheckReport {
+  FirmwareStatus status = kFwUpToDate;
+  int32_t result = 0;
+  bool toolExitCodeKnown = false;  // the tool ran and its exit code was read
+  uint32_t toolExitCode = 0;
+  uint32_t devicesReported = 0;  // "Device #" lines in the report
+  uint32_t devicesExamined = 0;  // devices that no filter left out
+  bool reportHeldNul = false;    // a NUL byte came in the tool's output
+  bool timedOut = false;         // the tool was ended at the time limit
+};
+
+// The whole check, with everything it found. CheckAndUpdateFirmware is this
+// for its own parameters.
+int32_t CheckFirmware(LogHandle handle, const FirmwareCheckRequest& request,
+                      FirmwareCheckReport* report);
+
+// Why the check's outcome is no answer (one line, no line end), or nullptr
+// when it is one. The same rules decide fwcheck's exit code 1 and the
+// installer's FIRMWARE_CHECK_FAILED.
+const char* FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
+                                       const FirmwareCheckReport& report);
+
 // The work of CheckAndUpdateFirmware, with the same parameters.
 int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
                        bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
