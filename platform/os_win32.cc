@@ -42,6 +42,18 @@ class ScopedWinHandle {
   HANDLE handle_;
 };
 
+// A DLL of the system's, from the system directory only: never from the
+// program's folder or the current one. Null when it cannot be loaded.
+HMODULE SystemLibrary(const char* name) {
+  return ::LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// `name` of `module` as a pointer of the type `Fn`; null when it is not there.
+template <typename Fn>
+Fn ProcOf(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
 // msi.dll, loaded on first use from the system directory only: a static import
 // would be resolved before the program runs, possibly from its own folder.
 class WindowsInstaller {
@@ -59,15 +71,13 @@ class WindowsInstaller {
 
  private:
   WindowsInstaller() {
-    HMODULE msi = ::LoadLibraryExA("msi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE msi = SystemLibrary("msi.dll");
     if (msi == nullptr) {
       load_error = ::GetLastError();
       return;
     }
-    enum_related_products = reinterpret_cast<EnumRelatedProductsFn>(
-        reinterpret_cast<void*>(::GetProcAddress(msi, "MsiEnumRelatedProductsA")));
-    get_product_info = reinterpret_cast<GetProductInfoFn>(
-        reinterpret_cast<void*>(::GetProcAddress(msi, "MsiGetProductInfoA")));
+    enum_related_products = ProcOf<EnumRelatedProductsFn>(msi, "MsiEnumRelatedProductsA");
+    get_product_info = ProcOf<GetProductInfoFn>(msi, "MsiGetProductInfoA");
     if (enum_related_products == nullptr || get_product_info == nullptr) {
       load_error = ERROR_PROC_NOT_FOUND;
     }
