@@ -4,21 +4,25 @@
 
 #include "common/bounded_text.h"
 #include "firmware/runner.h"
+#include "platform/os.h"
 
 namespace {
 
-// The tool's command line. A folder with a blank gets the tool's path quoted:
+constexpr uint32_t kWindowsExceptionCodes = 0xC0000000u;
+
+// The tool's command line. A path with a blank or a tab gets quoted:
 // unquoted, Windows would try to run "C:\Program.exe" for "C:\Program Files\...".
-text::Result BuildCommandLine(char* commandLine, const char* toolDirectory, bool query) {
-  bool quote = std::strpbrk(toolDirectory, " \t") != nullptr;
-  const char* format = query ? (quote ? "\"%s\\flashkeeper.exe\" --no" : "%s\\flashkeeper.exe --no")
-                             : (quote ? "\"%s\\flashkeeper.exe\" -u -y" : "%s\\flashkeeper.exe -u -y");
-  return text::FormatBounded(commandLine, kFwCommandLineCapacity, format, toolDirectory);
+text::Result BuildCommandLine(char* commandLine, const char* toolPath, bool query) {
+  bool quote = std::strpbrk(toolPath, " \t") != nullptr;
+  const char* format = query ? (quote ? "\"%s\" --no" : "%s --no")
+                             : (quote ? "\"%s\" -u -y" : "%s -u -y");
+  return text::FormatBounded(commandLine, kFwCommandLineCapacity, format, toolPath);
 }
 
 bool IsRunnerFailure(int32_t result) {
   return result == PROC_CREATE_FAILED || result == PROC_PIPE_READ_FAILED ||
-         result == PROC_PIPE_CREATE_FAILED || result == PROC_OUTPUT_COPY_FAILED || result < 0;
+         result == PROC_PIPE_CREATE_FAILED || result == PROC_TIMED_OUT ||
+         result == PROC_OUTPUT_COPY_FAILED || result < 0;
 }
 
 // The length of the report text actually held: a NUL in the tool's output
@@ -30,69 +34,161 @@ uint32_t StoredTextLength(const char* output) {
                         : static_cast<uint32_t>(static_cast<const char*>(end) - output);
 }
 
-}  // namespace
-
-int32_t CheckAndUpdateFirmware(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
-                               bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
-                               int32_t count, bool supportedList) {
-  LogMessageParam(handle, "Action started: [1]", "CheckAndUpdateFirmware");
-  return RunFlashKeeper(handle, toolDirectory, queryFlag, oemFilter, status, partNumbers, count,
-                        supportedList);
+// The tool's full path, "<folder>\flashkeeper.exe", with the folder made full
+// against the current folder: a relative one would otherwise be looked for
+// beside this program first. kOk, kInvalidArgument when there is no folder or
+// it cannot be made full, kInsufficientBuffer when the path does not fit.
+text::Result BuildToolPath(char* toolPath, const char* toolDirectory) {
+  if (toolDirectory == nullptr || *toolDirectory == '\0') return text::kInvalidArgument;
+  char folder[kFwCommandLineCapacity];
+  uint32_t length = os::Current().FullPathName(toolDirectory, folder, sizeof(folder));
+  if (length == 0) return text::kInvalidArgument;
+  if (length >= sizeof(folder)) return text::kInsufficientBuffer;
+  return text::FormatBounded(toolPath, kFwCommandLineCapacity, "%s\\flashkeeper.exe", folder);
 }
 
-int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
-                       bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
-                       int32_t count, bool supportedList) {
-  *status = kFwUpToDate;
+FirmwareCheckRequest RequestOf(const char* toolDirectory, int32_t queryFlag, bool oemFilter,
+                               const char* const* partNumbers, int32_t count, bool supportedList) {
+  FirmwareCheckRequest request;
+  request.toolDirectory = toolDirectory;
+  request.update = queryFlag == 0;
+  request.oemFilter = oemFilter;
+  request.partNumbers = partNumbers;
+  request.count = count;
+  request.supportedList = supportedList;
+  return request;
+}
+
+int32_t Fail(LogHandle handle, FirmwareCheckReport* report, FirmwareStatus status, int32_t result,
+             const char* message) {
+  LogMessage(handle, message);
+  report->status = status;
+  report->result = result;
+  return result;
+}
+
+// The work of RunFlashKeeper.
+int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
+                 FirmwareCheckReport* report) {
+  *report = FirmwareCheckReport{};
   LogMessageParam(handle, "Action started: [1]", "RunFlashKeeper");
-  bool query = queryFlag != 0;
-  char commandLine[kFwCommandLineCapacity] = {};
+  bool query = !request.update;
   LogMessage(handle, query ? "RunFlashKeeper: flashkpr querying for firmware update "
                            : "RunFlashKeeper:  start updating the firmware ");
-  if (toolDirectory == nullptr || BuildCommandLine(commandLine, toolDirectory, query) != text::kOk) {
-    *status = kFwCommandLineFailed;
-    LogMessage(handle, "RunFlashKeeper: Failed to copy the command line");
-    return kFwCommandLineTooLong;
+  char toolPath[kFwCommandLineCapacity] = {};
+  char commandLine[kFwCommandLineCapacity] = {};
+  text::Result built = BuildToolPath(toolPath, request.toolDirectory);
+  // No folder runs nothing: an empty one would run the tool from the root
+  // of the current drive.
+  if (built == text::kInvalidArgument) {
+    return Fail(handle, report, kFwUpToDate, PROC_CREATE_FAILED,
+                "RunFlashKeeper: failed to call the flashkeeper tool");
+  }
+  if (built != text::kOk || BuildCommandLine(commandLine, toolPath, query) != text::kOk) {
+    return Fail(handle, report, kFwCommandLineFailed, kFwCommandLineTooLong,
+                "RunFlashKeeper: Failed to copy the command line");
   }
   LogMessageParam(handle, "RunFlashKeeper: running command [1]", commandLine);
 
   bool updateRequired = false;
   char output[kFwOutputCapacity] = {};
   uint32_t totalRead = 0;
-  int32_t runResult = run_cmd(handle, nullptr, commandLine, output,
-                              static_cast<int32_t>(kFwOutputCapacity), &totalRead, false);
+  RunDetails details;
+  // A firmware update cut short can leave a device unusable: never in update mode.
+  details.time_limit_ms = query ? request.timeoutMs : 0;
+  int32_t runResult = run_cmd(handle, toolPath, commandLine, output,
+                              static_cast<int32_t>(kFwOutputCapacity), &totalRead, false, &details);
+  report->toolEnded = details.ended;
+  report->toolExitCodeKnown = details.exit_code_known;
+  report->toolExitCode = details.exit_code;
+  report->timedOut = runResult == PROC_TIMED_OUT;
   if (IsRunnerFailure(runResult)) {
-    LogMessage(handle, "RunFlashKeeper: failed to call the flashkeeper tool");
-    return runResult;
+    return Fail(handle, report, kFwUpToDate, runResult,
+                "RunFlashKeeper: failed to call the flashkeeper tool");
   }
 
-  *status = CheckFWUpdateStatByOutpt(handle, output, StoredTextLength(output), oemFilter,
-                                     &updateRequired, partNumbers, count, supportedList);
+  uint32_t storedLength = StoredTextLength(output);
+  report->reportHeldNul = totalRead > storedLength;
+  DeviceCounts counts;
+  report->status = CheckFWUpdateStatByOutpt(handle, output, storedLength, request.oemFilter,
+                                            &updateRequired, request.partNumbers, request.count,
+                                            request.supportedList, &counts);
+  report->devicesReported = counts.reported;
+  report->devicesExamined = counts.examined;
   if (query) {
     if (updateRequired) {
-      *status = kFwUpdateRequired;
+      report->status = kFwUpdateRequired;
       LogMessage(handle, "RunFlashKeeper: FW update is required");
     } else {
       LogMessage(handle, "RunFlashKeeper: FW update is not required");
     }
   } else if (runResult == 0) {
-    *status = updateRequired ? kFwUpdated : kFwNoProblem;
+    report->status = updateRequired ? kFwUpdated : kFwNoProblem;
   }
   return 0;
 }
 
-// Interim: filled in with the tool's exit code, the device counts and the
-// failure rules by the work on the check's field failures.
-int32_t CheckFirmware(LogHandle handle, const FirmwareCheckRequest& request,
-                      FirmwareCheckReport* report) {
-  *report = FirmwareCheckReport{};
-  report->result = CheckAndUpdateFirmware(handle, request.toolDirectory, request.update ? 0 : 1,
-                                          request.oemFilter, &report->status, request.partNumbers,
-                                          request.count, request.supportedList);
-  return report->result;
+}  // namespace
+
+int32_t CheckAndUpdateFirmware(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
+                               bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
+                               int32_t count, bool supportedList) {
+  FirmwareCheckReport report;
+  int32_t result = CheckFirmware(
+      handle, RequestOf(toolDirectory, queryFlag, oemFilter, partNumbers, count, supportedList),
+      &report);
+  *status = report.status;
+  return result;
 }
 
-const char* FirmwareCheckFailureReason(const FirmwareCheckRequest&,
+int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
+                       bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
+                       int32_t count, bool supportedList) {
+  FirmwareCheckReport report;
+  int32_t result = RunCheck(
+      handle, RequestOf(toolDirectory, queryFlag, oemFilter, partNumbers, count, supportedList),
+      &report);
+  *status = report.status;
+  return result;
+}
+
+int32_t CheckFirmware(LogHandle handle, const FirmwareCheckRequest& request,
+                      FirmwareCheckReport* report) {
+  LogMessageParam(handle, "Action started: [1]", "CheckAndUpdateFirmware");
+  return RunCheck(handle, request, report);
+}
+
+const char* FirmwareResultMeaning(int32_t result) {
+  switch (result) {
+    case 0:
+      return "the tool ran and its report was classified";
+    case PROC_CREATE_FAILED:
+      return "the tool could not be started";
+    case PROC_PIPE_READ_FAILED:
+      return "reading the tool's output failed";
+    case PROC_PIPE_CREATE_FAILED:
+      return "the output pipe could not be created";
+    case PROC_TIMED_OUT:
+      return "timed out";
+    case PROC_OUTPUT_COPY_FAILED:
+      return "the tool's output did not fit in 102399 bytes";
+    case kFwCommandLineTooLong:
+      return "the tool's command line is too long";
+    default:
+      return "the tool was not seen to end";
+  }
+}
+
+const char* FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
                                        const FirmwareCheckReport& report) {
-  return report.result == 0 ? nullptr : "the check did not complete";
+  if (report.result != 0) return FirmwareResultMeaning(report.result);
+  if (!report.toolEnded) return "the tool was not seen to end";
+  if (report.toolExitCodeKnown && report.toolExitCode >= kWindowsExceptionCodes) {
+    return "the tool ended with a Windows exception code";
+  }
+  if (request.update && !report.toolExitCodeKnown) return "the tool's exit code could not be read";
+  if (request.update && report.toolExitCode != 0) return "the update ended with an exit code other than 0";
+  if (report.reportHeldNul) return "the tool's report held a NUL byte";
+  if (report.devicesReported == 0) return "the tool's report holds no \"Device #\" line";
+  return nullptr;
 }

@@ -16,14 +16,16 @@ inline constexpr uint32_t kFwOutputCapacity = 102400;
 
 // Runs "<toolDirectory>\flashkeeper.exe --no" (queryFlag non-zero) or
 // "<toolDirectory>\flashkeeper.exe -u -y" (update), quoting the tool's path
-// when the folder holds a blank, and classifies the report. The part-number
-// list, its count, the supported-list flag and the OEM filter flag go to the
-// parser unchanged.
+// when it holds a blank or a tab, and classifies the report. A relative
+// folder is made full against the current folder first, and the tool's path
+// is also given as the program to run, so no search order applies. The
+// part-number list, its count, the supported-list flag and the OEM filter
+// flag go to the parser unchanged.
 //
 // Returns 0 when the tool ran and its report was classified, kFwCommandLineTooLong
-// (status kFwCommandLineFailed) when the command line does not fit (or no
-// folder is given), or the
-// runner's failure code (status stays kFwUpToDate). `status` receives the outcome:
+// (status kFwCommandLineFailed) when the command line does not fit,
+// PROC_CREATE_FAILED (status kFwUpToDate) when no folder is given or it
+// cannot be made full, or the runner's failure code (status stays kFwUpToDate). `status` receives the outcome:
 // query mode: kFwUpdateRequired when an examined device needs an update, else
 // the parser's result (0 or the first problem code 5..10); update mode after a
 // normal run: kFwUpdated or kFwNoProblem.
@@ -56,12 +58,16 @@ struct FirmwareCheckReport {
   uint32_t devicesExamined = 0;  // devices that no filter left out
   bool reportHeldNul = false;    // a NUL byte came in the tool's output
   bool timedOut = false;         // the tool was ended at the time limit
+  bool toolEnded = false;        // the tool was seen to end
 };
 
 // The whole check, with everything it found. CheckAndUpdateFirmware is this
 // for its own parameters.
 int32_t CheckFirmware(LogHandle handle, const FirmwareCheckRequest& request,
                       FirmwareCheckReport* report);
+
+// What a result of CheckFirmware means, in a few words.
+const char* FirmwareResultMeaning(int32_t result);
 
 // Why the check's outcome is no answer (one line, no line end), or nullptr
 // when it is one. The same rules decide fwcheck's exit code 1 and the

@@ -46,6 +46,8 @@ struct DeviceFilter {
 struct Findings {
   FirmwareStatus firstProblem = kFwNoProblem;
   bool updateRequired = false;
+  uint32_t devices = 0;
+  uint32_t devicesLeftOut = 0;
 };
 
 // A plain loop: most lines differ within the first bytes, and a library call
@@ -155,6 +157,15 @@ FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t l
                                         bool oemFilter, bool* updateRequired,
                                         const char* const* partNumbers, int32_t count,
                                         bool supportedList) {
+  DeviceCounts counts;
+  return CheckFWUpdateStatByOutpt(handle, text, length, oemFilter, updateRequired, partNumbers,
+                                  count, supportedList, &counts);
+}
+
+FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t length,
+                                        bool oemFilter, bool* updateRequired,
+                                        const char* const* partNumbers, int32_t count,
+                                        bool supportedList, DeviceCounts* counts) {
   *updateRequired = false;
   LogMessage(handle, "CheckFWUpdateStatByOutpt: start parsing output ");
   const DeviceFilter filter{oemFilter, partNumbers, count, supportedList};
@@ -164,14 +175,20 @@ FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t l
   for (;;) {
     LogMessageParam(handle, "parsing line [1]", line != nullptr ? line : "");
     if (line == nullptr) break;
+    if (StartsWith(line, kDevicePrefix)) ++findings.devices;
     if (ExamineLine(handle, line, filter, findings)) {
+      // Lines before the first "Device #" line belong to no device.
+      if (findings.devices > 0) ++findings.devicesLeftOut;
       // The next device's "Device #" line is passed over like the rest.
       line = NextLineWithPrefix(cursor, line, text, length, kDevicePrefix);
       if (line == nullptr) break;
+      ++findings.devices;
     }
     line = NextLine(cursor, line, text, length);
   }
   *updateRequired = findings.updateRequired;
+  counts->reported = findings.devices;
+  counts->examined = findings.devices - findings.devicesLeftOut;
   LogMessage(handle, "CheckFWUpdateStatByOutpt: completed ");
   return findings.firstProblem;
 }

@@ -60,3 +60,15 @@ FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t l
                                         bool oemFilter, bool* updateRequired,
                                         const char* const* partNumbers, int32_t count,
                                         bool supportedList);
+
+// How many devices a report held, and how many of them were examined.
+struct DeviceCounts {
+  uint32_t reported = 0;  // "Device #" lines
+  uint32_t examined = 0;  // devices that no filter left out
+};
+
+// The same, counting the devices into `counts`.
+FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t length,
+                                        bool oemFilter, bool* updateRequired,
+                                        const char* const* partNumbers, int32_t count,
+                                        bool supportedList, DeviceCounts* counts);

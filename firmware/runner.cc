@@ -1,5 +1,6 @@
 #include "firmware/runner.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "common/bounded_text.h"
@@ -27,8 +28,13 @@ void LogNumber(LogHandle handle, const char* templ, uint32_t value) {
 // One call of run_cmd: its handles, its chunk buffer and what it found out.
 class CommandRun {
  public:
-  CommandRun(LogHandle handle, char* output, int32_t capacity, uint32_t* total_read)
-      : handle_(handle), output_(output), capacity_(capacity), total_read_(total_read) {}
+  CommandRun(LogHandle handle, char* output, int32_t capacity, uint32_t* total_read,
+             RunDetails* details)
+      : handle_(handle),
+        output_(output),
+        capacity_(capacity),
+        total_read_(total_read),
+        details_(details) {}
 
   int Run(const char* application, char* command_line, bool console_window) {
     if (!os::Current().MakePipe(read_end_.receive(), write_end_.receive())) {
@@ -39,6 +45,9 @@ class CommandRun {
       // From now on only the program and what it starts hold the write end,
       // so the pipe closes when they are done with it.
       write_end_.reset();
+      if (details_->time_limit_ms != 0) {
+        time_limit_at_ = os::Current().TickCount() + details_->time_limit_ms;
+      }
       Collect();
       Report();
     } else {
@@ -58,16 +67,21 @@ class CommandRun {
   // collected, or collecting fails. Whether the program has ended is asked
   // after every event but data, and while data flows at least every
   // kEndCheckIntervalMs, so a pipe that never runs dry cannot hide the end.
+  // A program still running at the time limit is ended.
   void Collect() {
     uint64_t next_round = os::Current().TickCount() + kProgressIntervalMs;
     uint64_t next_end_check = 0;
     for (;;) {
-      Event event = Await(next_round);
+      Event event = Await(next_round < time_limit_at_ ? next_round : time_limit_at_);
       if (event == Event::kStop) return;
       uint64_t now = os::Current().TickCount();
       if (event == Event::kData && now < next_end_check && now < next_round) continue;
       next_end_check = now + kEndCheckIntervalMs;
       uint32_t wait = os::Current().WaitForProcess(process_.get(), 0);
+      if (wait == os::kWaitTimeout && now >= time_limit_at_) {
+        EndAtTimeLimit();
+        return;
+      }
       if (wait == os::kWaitTimeout && now < next_round) continue;
 
       Outcome outcome = ProgressRound(wait);
@@ -99,26 +113,44 @@ class CommandRun {
   }
 
   // Logs a round of progress for the wait result `wait`; closes the process
-  // handle when the wait saw the program end.
+  // handle when the program is taken as ended: the wait saw its end, or the
+  // wait failed and the exit code does not say it still runs (an exit code
+  // that cannot be read counts as 0).
   Outcome ProgressRound(uint32_t wait) {
     last_wait_ = wait;
     uint32_t exit_code = 0;
-    if (!os::Current().ExitCodeOfProcess(process_.get(), &exit_code)) {
+    bool exit_code_known = os::Current().ExitCodeOfProcess(process_.get(), &exit_code);
+    if (!exit_code_known) {
       exit_code = 0;
       LogMessageParam(handle_, "run_cmd: GetExitCodeProcess  in the loop failed", "");
     }
     LogNumber(handle_, "run_cmd: proc exit code is [1]", exit_code);
     LogNumber(handle_, "run_cmd: proc err code is [1]", wait);
     LogMessage(handle_, "run_cmd: reading data from pipe");
-    if (wait != os::kWaitObject0) {
+    bool ended = wait == os::kWaitObject0 ||
+                 (wait != os::kWaitTimeout && exit_code != os::kStillActive);
+    if (!ended) {
       LogMessage(handle_, "run_cmd: process did not complete waiting ...");
       return wait == os::kWaitTimeout ? Outcome::kRunning : Outcome::kUnknown;
     }
+    details_->ended = true;
+    details_->exit_code_known = exit_code_known;
+    details_->exit_code = exit_code;
     process_.reset();
     LogMessageParam(handle_,
                     "run_cmd: since the process ended closing the handle and read from pipe [1]",
                     "");
     return Outcome::kEnded;
+  }
+
+  // Ends the program that outlived its time limit. Its handle is closed as
+  // usual; the end itself is not waited for.
+  void EndAtTimeLimit() {
+    LogMessage(handle_, "run_cmd: the time limit passed, ending the process");
+    if (!os::Current().TerminateProcess(process_.get(), PROC_TIMED_OUT)) {
+      LogMessageParam(handle_, "run_cmd: TerminateProcess failed", "");
+    }
+    result_ = PROC_TIMED_OUT;
   }
 
   // Collects what the ended program left in the pipe. Stops once the pipe is
@@ -173,6 +205,8 @@ class CommandRun {
       uint32_t exit_code = 0;
       if (os::Current().ExitCodeOfProcess(process_.get(), &exit_code)) {
         result_ = static_cast<int>(exit_code);
+        details_->exit_code_known = true;
+        details_->exit_code = exit_code;
       } else {
         LogMessageParam(handle_, "run_cmd: GetExitCodeProcess failed", "");
       }
@@ -200,6 +234,7 @@ class CommandRun {
   char* const output_;
   const int32_t capacity_;
   uint32_t* const total_read_;
+  RunDetails* const details_;
 
   os::UniqueHandle read_end_;
   os::UniqueHandle write_end_;
@@ -211,14 +246,25 @@ class CommandRun {
   uint32_t last_wait_ = os::kWaitTimeout;
   bool read_failed_ = false;
   int result_ = 0;
+  uint64_t time_limit_at_ = UINT64_MAX;  // no limit
 };
 
 }  // namespace
 
 int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
             int32_t capacity, uint32_t* total_read, bool console_window) {
+  RunDetails details;
+  return run_cmd(handle, application, command_line, output, capacity, total_read, console_window,
+                 &details);
+}
+
+int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
+            int32_t capacity, uint32_t* total_read, bool console_window, RunDetails* details) {
   *total_read = 0;
+  details->ended = false;
+  details->exit_code_known = false;
+  details->exit_code = 0;
   LogMessageParam(handle, "run_cmd: started cmd [1]", command_line);
-  return CommandRun(handle, output, capacity, total_read)
+  return CommandRun(handle, output, capacity, total_read, details)
       .Run(application, command_line, console_window);
 }

@@ -9,7 +9,21 @@
 inline constexpr int PROC_CREATE_FAILED = 5000;       // the program could not be started
 inline constexpr int PROC_PIPE_READ_FAILED = 5001;    // reading its output failed
 inline constexpr int PROC_PIPE_CREATE_FAILED = 5002;  // the output pipe could not be made
+inline constexpr int PROC_TIMED_OUT = 5003;           // the time limit passed; the program was ended
 inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // its output did not fit in `output`
+
+// A time limit for run_cmd, and what it found out beyond its result.
+struct RunDetails {
+  // In: once this many milliseconds have passed the program is ended and the
+  // result is PROC_TIMED_OUT. 0 waits without limit.
+  uint32_t time_limit_ms = 0;
+  // Out: the program was seen to end (or taken as ended after a failed wait).
+  bool ended = false;
+  // Out: its exit code, when it could be read: at its end, or as it stood
+  // when its end was never seen.
+  bool exit_code_known = false;
+  uint32_t exit_code = 0;
+};
 
 // Runs `command_line` (the program is `application`, or the command line's
 // first word when that is null) with standard input the null device and
@@ -22,8 +36,8 @@ inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // its output did not fit 
 // Returns when the program has ended and what it wrote is collected, or when
 // collecting fails. A program that leaves a process running which still holds
 // the pipe does not hold the runner: what is in the pipe when the program
-// ends is collected, and then the runner returns. The program is never ended
-// by the runner, even when it returns early.
+// ends is collected, and then the runner returns. Without a time limit the
+// program is never ended by the runner, even when it returns early.
 //
 // `total_read` is set to 0 at once and counts every byte read from the pipe,
 // also those dropped or cut.
@@ -32,12 +46,19 @@ inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // its output did not fit 
 //   0       the program ran and ended, whatever its exit code (the exit code
 //           is only logged). That includes a program that ends with 259,
 //           STILL_ACTIVE's value: the end is told by the wait, not the code.
+//           When the wait fails, an exit code other than 259 tells the end,
+//           and one that cannot be read counts as 0, so as ended too.
 //   5000-5004  the failures named above.
-//   other   only when waiting for the program failed, so its end was never
-//           seen: its exit code as it stood then, 259 if it still ran (0 if
-//           even that could not be asked).
+//   other   only when waiting for the program failed while its exit code
+//           read 259, so its end was never seen: its exit code as it stood
+//           at the end of the run (0 if it could not be asked then).
 //
 // Every step is written to the debug log under `handle`. While the program
 // runs, a round of progress messages is logged every 10 seconds.
 int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
             int32_t capacity, uint32_t* total_read, bool console_window);
+
+// The same with a time limit and the details in `details`. Only here is the
+// program ever ended by the runner: when the time limit passes.
+int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
+            int32_t capacity, uint32_t* total_read, bool console_window, RunDetails* details);

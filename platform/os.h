@@ -90,6 +90,12 @@ class Os {
   // before the news of the process's end.
   virtual ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
                                 uint32_t timeout_ms, uint32_t* bytes_read) = 0;
+  // TerminateProcess: ends `process` with `exit_code` without waiting for it.
+  virtual bool TerminateProcess(Handle process, uint32_t exit_code) = 0;
+  // GetFullPathNameA: `path` made full against the current folder. Length of
+  // the full path without terminator when it fits, the size needed
+  // (terminator included) when it does not, 0 on failure.
+  virtual uint32_t FullPathName(const char* path, char* buffer, uint32_t size) = 0;
 
   // --- Windows Installer.
   // MsiEnumRelatedProductsA(upgrade_code, 0, index, product_code): the buffer
@@ -159,6 +165,12 @@ class ForwardingOs : public Os {
   ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
                         uint32_t timeout_ms, uint32_t* bytes_read) override {
     return next_.ReadOutput(read_end, process, buffer, size, timeout_ms, bytes_read);
+  }
+  bool TerminateProcess(Handle process, uint32_t exit_code) override {
+    return next_.TerminateProcess(process, exit_code);
+  }
+  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
+    return next_.FullPathName(path, buffer, size);
   }
   uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,
                                char* product_code) override {

@@ -5,6 +5,7 @@
 // "nothing related is installed", and tests fake other answers through the seam.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/syscall.h>
@@ -16,6 +17,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/command_line.h"
@@ -88,6 +91,41 @@ uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size, bool repo
 
 int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
+// Ends and reaps a child that cannot be watched, so it neither runs on unseen
+// nor stays a zombie.
+void EndUnwatchedChild(pid_t pid) {
+  kill(pid, SIGKILL);
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// Reaps the child of `pidfd` once it has ended: at once when it already has,
+// otherwise on a detached thread that waits for it and then closes the pidfd.
+// The child is never ended for this: a caller that stops watching a child
+// (the runner after a failed read or a full buffer) lets it run to its end.
+// Returns false when `pidfd` is not a process handle.
+bool ReapWhenEnded(int pidfd) {
+  siginfo_t info{};
+  if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info,
+             WEXITED | WNOHANG) != 0) {
+    return false;
+  }
+  if (info.si_pid != 0) return false;  // reaped now: close the pidfd as any other
+  try {
+    std::thread([pidfd] {
+      siginfo_t ended{};
+      while (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &ended, WEXITED) !=
+                 0 &&
+             errno == EINTR) {
+      }
+      close(pidfd);
+    }).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;  // no thread: the child stays a zombie until this program ends
+  }
+}
+
 // Starts `argv` with the given standard handles (-1: the null device) and
 // gives back a pidfd for it.
 bool Spawn(const std::vector<std::string>& argv, int output, Handle* process) {
@@ -111,7 +149,11 @@ bool Spawn(const std::vector<std::string>& argv, int output, Handle* process) {
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) return Fail(error);
   int pidfd = PidfdOpen(pid);
-  if (pidfd < 0) return Fail(errno);
+  if (pidfd < 0) {
+    int error = errno;
+    EndUnwatchedChild(pid);
+    return Fail(error);
+  }
   *process = pidfd;
   return true;
 }
@@ -199,9 +241,8 @@ class PosixOs final : public Os {
 
   bool Close(Handle handle) override {
     int fd = static_cast<int>(handle);
-    // A process handle also releases the ended child; on any other fd this fails harmlessly.
-    siginfo_t info{};
-    waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(fd), &info, WEXITED | WNOHANG);
+    // A process handle also releases its child, now or once it has ended.
+    if (ReapWhenEnded(fd)) return true;
     return close(fd) == 0 || Fail(errno);
   }
 
@@ -248,6 +289,24 @@ class PosixOs final : public Os {
       return ReadStatus::kData;
     }
     return ReadStatus::kProcessEnded;
+  }
+
+  bool TerminateProcess(Handle process, uint32_t /*exit_code*/) override {
+    if (syscall(SYS_pidfd_send_signal, static_cast<int>(process), SIGKILL, nullptr, 0) != 0) {
+      return Fail(errno);
+    }
+    return true;
+  }
+
+  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
+    if (*path == '\0') return Fail(ENOENT, 0u);
+    std::string full = path;
+    if (path[0] != '/' && path[0] != '\\') {
+      char current[kMaxPath];
+      if (getcwd(current, sizeof(current)) == nullptr) return Fail(errno, 0u);
+      full = std::string(current) + "/" + path;
+    }
+    return CopyOut(full, buffer, size, true);
   }
 
   uint32_t EnumRelatedProducts(const char*, uint32_t, char*) override { return kErrorNoMoreItems; }

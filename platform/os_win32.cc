@@ -84,13 +84,54 @@ class WindowsInstaller {
   }
 };
 
-// A pipe name no other pipe of this machine has.
-// (Formatted by hand: printf would add its whole machinery to the setup program.)
-std::string UniquePipeName() {
-  static LONG counter = 0;
-  return "\\\\.\\pipe\\vntr_setup_output." + std::to_string(::GetCurrentProcessId()) + "." +
-         std::to_string(::InterlockedIncrement(&counter));
-}
+// A pipe name no other process can guess: a random part from the system, then
+// the process id and a counter. A name taken first by another local process
+// would make every check fail. Built in a fixed buffer, by hand: printf would
+// add its whole machinery to the setup program.
+class PipeName {
+ public:
+  // False when the system gave no random bytes.
+  bool Make() {
+    using GenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
+    static const GenRandomFn gen_random =
+        ProcOf<GenRandomFn>(SystemLibrary("advapi32.dll"), "SystemFunction036");
+    static LONG counter = 0;
+    unsigned char random[16];
+    if (gen_random == nullptr || !gen_random(random, sizeof(random))) return false;
+    length_ = 0;
+    Put("\\\\.\\pipe\\vntr_setup_output.");
+    for (unsigned char byte : random) {
+      PutHexDigit(byte >> 4);
+      PutHexDigit(byte & 0xF);
+    }
+    Put(".");
+    PutNumber(::GetCurrentProcessId());
+    Put(".");
+    PutNumber(static_cast<DWORD>(::InterlockedIncrement(&counter)));
+    text_[length_] = '\0';
+    return true;
+  }
+  const char* c_str() const { return text_; }
+
+ private:
+  void Put(const char* part) {
+    while (*part != '\0') text_[length_++] = *part++;
+  }
+  void PutHexDigit(unsigned value) { text_[length_++] = "0123456789abcdef"[value]; }
+  void PutNumber(DWORD value) {
+    char digits[10];
+    size_t count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    while (count > 0) text_[length_++] = digits[--count];
+  }
+
+  // Prefix 27, random part 32, two dots and two numbers of at most 10 digits.
+  char text_[96];
+  size_t length_ = 0;
+};
 
 // The event that a read of a child's output waits on: one per thread, made
 // on first use, since making one per read costs two more system calls a chunk.
@@ -163,10 +204,12 @@ class Win32Os final : public Os {
   // A named pipe rather than an anonymous one: only it can be read with a
   // time limit (overlapped I/O), which lets the reader watch the child too.
   bool MakePipe(Handle* read_end, Handle* write_end) override {
-    std::string name = UniquePipeName();
+    PipeName name;
+    if (!name.Make()) return false;
     ScopedWinHandle reader(::CreateNamedPipeA(
         name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, kPipeBufferSize, 0, nullptr));
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
+        kPipeBufferSize, 0, nullptr));
     if (!reader.valid()) return false;
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     HANDLE writer = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
@@ -243,6 +286,14 @@ class Win32Os final : public Os {
     if (waited == WAIT_TIMEOUT) return ReadStatus::kTimeout;
     ::SetLastError(wait_error);
     return ReadStatus::kFailed;
+  }
+
+  bool TerminateProcess(Handle process, uint32_t exit_code) override {
+    return ::TerminateProcess(AsWin(process), exit_code) != FALSE;
+  }
+
+  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
+    return ::GetFullPathNameA(path, size, buffer, nullptr);
   }
 
   uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,

@@ -31,6 +31,7 @@ struct Outcome {
   bool wrote_past_capacity = false;
   std::vector<std::string> log;
   std::chrono::milliseconds took{0};
+  RunDetails details;
 };
 
 struct Call {
@@ -47,6 +48,7 @@ struct Call {
   std::string initial_text;
   const char* application;
   bool console_window;
+  uint32_t time_limit_ms = 0;
 };
 
 Outcome RunCall(const Call& call) {
@@ -56,8 +58,10 @@ Outcome RunCall(const Call& call) {
   std::string command_line = call.command_line;
   Outcome outcome;
   auto start = std::chrono::steady_clock::now();
+  outcome.details.time_limit_ms = call.time_limit_ms;
   outcome.result = run_cmd(kLogHandle, call.application, &command_line[0], buffer.data(),
-                           call.capacity, &outcome.total_read, call.console_window);
+                           call.capacity, &outcome.total_read, call.console_window,
+                           &outcome.details);
   outcome.took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
   outcome.output = buffer.data();
@@ -114,6 +118,8 @@ class SimulatedProgramOs : public os::ForwardingOs {
   bool make_pipe_fails = false;
   bool start_fails = false;
   bool exit_code_fails = false;
+  // Exit codes the questions get, in turn, before `exit_code` applies.
+  std::vector<uint32_t> first_exit_codes;
   bool wait_fails = false;
   int failing_read = -1;  // index of the read that fails
 
@@ -125,6 +131,7 @@ class SimulatedProgramOs : public os::ForwardingOs {
   const char* started_application = nullptr;
   bool started_with_console = false;
   os::Handle started_output = os::kNoHandle;
+  std::vector<os::Handle> terminated;
 
   uint64_t now() const { return now_; }
 
@@ -165,7 +172,17 @@ class SimulatedProgramOs : public os::ForwardingOs {
 
   bool ExitCodeOfProcess(os::Handle, uint32_t* code) override {
     if (exit_code_fails) return false;
+    if (exit_code_questions_ < first_exit_codes.size()) {
+      *code = first_exit_codes[exit_code_questions_++];
+      return true;
+    }
     *code = Ended() ? exit_code : os::kStillActive;
+    return true;
+  }
+
+  bool TerminateProcess(os::Handle process, uint32_t) override {
+    terminated.push_back(process);
+    ends_at_ms = std::min(ends_at_ms, now_);
     return true;
   }
 
@@ -211,6 +228,7 @@ class SimulatedProgramOs : public os::ForwardingOs {
   bool Ended() const { return now_ >= ends_at_ms; }
 
   uint64_t now_ = 0;
+  size_t exit_code_questions_ = 0;
   size_t next_write_ = 0;
   std::string unread_;
 };
@@ -414,19 +432,30 @@ TEST(SimulatedRunTest, AFailedExitCodeQuestionIsLoggedAsZero) {
   EXPECT_FALSE(Contains(outcome.log, "run_cmd: GetExitCodeProcess failed"));
 }
 
-// Without a working wait the end is never seen: the runner stops and
-// returns the exit code as it stands.
-TEST(SimulatedRunTest, AFailedWaitGivesTheExitCodeAsItStands) {
+// Without a working wait, the exit code tells the end: any value but 259
+// (STILL_ACTIVE) takes the program as ended, and so does one that cannot be
+// read. Only a 259 leaves its end unseen: the result is then the exit code as
+// it stands at the end of the run.
+TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
   struct Case {
     const char* name;
     uint64_t ends_at_ms;
     bool exit_code_fails;
+    std::vector<uint32_t> first_exit_codes;
     int result;
+    bool ended;
+    bool exit_code_known;
+    uint32_t exit_code;
   };
   const Case cases[] = {
-      {"it has ended", 500, false, 7},
-      {"it still runs", 5000, false, static_cast<int>(os::kStillActive)},
-      {"the exit code cannot be asked", 500, true, 0},
+      {"it has ended", 500, false, {}, 0, true, true, 7},
+      {"it has ended with an exception code", 500, false, {0xC0000005u}, 0, true, true,
+       0xC0000005u},
+      {"the exit code cannot be asked", 500, true, {}, 0, true, false, 0},
+      {"it still runs", 5000, false, {}, static_cast<int>(os::kStillActive), false, true,
+       os::kStillActive},
+      {"it still ran, then ended with a negative code", 500, false, {259, 0xC0000005u},
+       static_cast<int>(0xC0000005u), false, true, 0xC0000005u},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -436,12 +465,69 @@ TEST(SimulatedRunTest, AFailedWaitGivesTheExitCodeAsItStands) {
     program.exit_code = 7;
     program.wait_fails = true;
     program.exit_code_fails = c.exit_code_fails;
+    program.first_exit_codes = c.first_exit_codes;
     Outcome outcome = RunSimulated(program);
 
     EXPECT_EQ(outcome.result, c.result);
-    EXPECT_TRUE(Contains(outcome.log, "run_cmd: process did not complete waiting ..."));
+    EXPECT_EQ(outcome.output, "out");
+    EXPECT_EQ(outcome.details.ended, c.ended);
+    EXPECT_EQ(outcome.details.exit_code_known, c.exit_code_known);
+    EXPECT_EQ(outcome.details.exit_code, c.exit_code);
+    EXPECT_EQ(Contains(outcome.log, "run_cmd: process did not complete waiting ..."), !c.ended);
+    EXPECT_EQ(Contains(outcome.log,
+                       "run_cmd: since the process ended closing the handle and read from pipe "),
+              c.ended);
     EXPECT_TRUE(Contains(outcome.log, "run_cmd: WaitForSingleObject return value is 4294967295"));
-    EXPECT_EQ(Contains(outcome.log, "run_cmd: GetExitCodeProcess failed"), c.exit_code_fails);
+    EXPECT_FALSE(Contains(outcome.log, "run_cmd: GetExitCodeProcess failed"));
+    EXPECT_TRUE(program.terminated.empty());
+    ExpectAllClosedOnce(program);
+  }
+}
+
+// A time limit ends a program that outlives it, quiet or chatty; without one,
+// or when the program ends in time, nothing is ended.
+TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
+  struct Case {
+    const char* name;
+    uint32_t time_limit_ms;
+    uint64_t ends_at_ms;
+    bool chatty;  // writes every millisecond until its end
+    int result;
+    bool terminated;
+  };
+  const Case cases[] = {
+      {"quiet, past the limit", 5000, 60000, false, PROC_TIMED_OUT, true},
+      {"chatty, past the limit", 5000, 60000, true, PROC_TIMED_OUT, true},
+      {"past a limit beyond a progress round", 25000, 60000, false, PROC_TIMED_OUT, true},
+      {"ends in time", 5000, 3000, false, 0, false},
+      {"no limit", 0, 60000, false, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedProgramOs program;
+    program.writes = {{500, "report\n"}};
+    if (c.chatty) {
+      for (uint64_t at = 1000; at < c.ends_at_ms; ++at) program.writes.push_back({at, "."});
+    }
+    program.ends_at_ms = c.ends_at_ms;
+    Call call("tool.exe --no", 200000);
+    call.time_limit_ms = c.time_limit_ms;
+    Outcome outcome = RunSimulated(program, call);
+
+    EXPECT_EQ(outcome.result, c.result);
+    EXPECT_EQ(outcome.output.substr(0, 7), "report\n");
+    EXPECT_EQ(program.terminated,
+              c.terminated ? std::vector<os::Handle>{SimulatedProgramOs::kProcess}
+                           : std::vector<os::Handle>{});
+    EXPECT_EQ(Contains(outcome.log, "run_cmd: the time limit passed, ending the process"),
+              c.terminated);
+    if (c.terminated) {
+      EXPECT_GE(program.now(), c.time_limit_ms);
+      EXPECT_LT(program.now(), c.time_limit_ms + 200u);
+      EXPECT_EQ(outcome.log.back(), "run_cmdA: exit code is 5003");
+    } else {
+      EXPECT_EQ(program.now(), c.ends_at_ms);
+    }
     ExpectAllClosedOnce(program);
   }
 }
