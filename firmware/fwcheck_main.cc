@@ -1,11 +1,12 @@
 // fwcheck: the firmware check as a command.
 //
 //   fwcheck [--update] [--oem-filter] [--supported PN]... [--skip PN]...
-//           [--debuglog FILE] [--json] TOOL_DIR
+//           [--timeout SECONDS] [--debuglog FILE] [--json] [--] TOOL_DIR
 //
-// Exit codes: 0 the check ran (result 0); 1 the check failed (result not 0);
-// 2 bad usage.
+// Exit codes: 0 the check ran and gave an answer; 1 the check failed (the
+// reason is on standard error); 2 bad usage.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,13 +20,17 @@ constexpr int kExitCheckRan = 0;
 constexpr int kExitCheckFailed = 1;
 constexpr int kExitUsage = 2;
 
+// The longest time limit whose milliseconds fit the request.
+constexpr unsigned long kMaxTimeoutSeconds = 0xFFFFFFFFu / 1000;
+
 constexpr char kUsage[] =
     "usage: fwcheck [--update] [--oem-filter] [--supported PN]... [--skip PN]...\n"
-    "               [--debuglog FILE] [--json] TOOL_DIR\n"
+    "               [--timeout SECONDS] [--debuglog FILE] [--json] [--] TOOL_DIR\n"
     "Runs TOOL_DIR\\flashkeeper.exe (query mode unless --update) and reports whether\n"
     "a firmware update is required. --supported keeps only devices whose part number\n"
     "line holds one of the given texts; --skip leaves those devices out (not both).\n"
     "--oem-filter leaves out devices whose PSID does not begin with \"QV_\".\n"
+    "--timeout ends the tool after SECONDS in query mode (never in update mode).\n"
     "Exit codes: 0 the check ran, 1 the check failed, 2 bad usage.\n";
 
 struct Options {
@@ -37,56 +42,125 @@ struct Options {
   std::vector<const char*> skipped;
   const char* debugLog = nullptr;
   const char* toolDirectory = nullptr;
+  uint32_t timeoutMs = 0;
 };
 
-bool UsageError(const char* message, const char* detail = "") {
-  std::fprintf(stderr, "fwcheck: %s%s\n%s", message, detail, kUsage);
+// One line of output: what was found, or why there is no answer.
+struct Verdict {
+  const FirmwareCheckReport* report = nullptr;  // null: nothing ran
+  const char* reason = nullptr;                 // null: the check gave an answer
+  std::string usageReason;                      // the reason when the usage was bad
+};
+
+// Seconds as a positive whole number that fits; 0 when it is not one.
+uint32_t TimeoutMsOf(const char* text) {
+  if (*text == '\0' || std::strspn(text, "0123456789") != std::strlen(text)) return 0;
+  if (std::strlen(text) > 7) return 0;
+  unsigned long seconds = std::strtoul(text, nullptr, 10);
+  return seconds <= kMaxTimeoutSeconds ? static_cast<uint32_t>(seconds * 1000) : 0;
+}
+
+class OptionParser {
+ public:
+  OptionParser(int argc, char** argv, Options* options)
+      : argc_(argc), argv_(argv), options_(options) {}
+
+  // False, with the reason in `error_`, when the arguments are not usable.
+  bool Parse() {
+    bool optionsEnded = false;
+    for (at_ = 1; at_ < argc_; ++at_) {
+      const char* arg = argv_[at_];
+      if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+        optionsEnded = true;
+      } else if (!optionsEnded && arg[0] == '-') {
+        if (!TakeOption(arg)) return false;
+        if (options_->help) return true;
+      } else if (options_->toolDirectory != nullptr) {
+        return Error("more than one tool folder: ", arg);
+      } else if (*arg == '\0') {
+        return Error("empty tool folder");
+      } else {
+        options_->toolDirectory = arg;
+      }
+    }
+    if (options_->toolDirectory == nullptr) return Error("no tool folder given");
+    if (!options_->supported.empty() && !options_->skipped.empty()) {
+      return Error("--supported and --skip cannot be given together");
+    }
+    if (options_->update && options_->timeoutMs != 0) {
+      return Error("--timeout cannot be given with --update: an update is never cut short");
+    }
+    return true;
+  }
+
+  const std::string& error() const { return error_; }
+
+ private:
+  bool TakeOption(const char* arg) {
+    if (std::strcmp(arg, "--update") == 0) {
+      options_->update = true;
+    } else if (std::strcmp(arg, "--oem-filter") == 0) {
+      options_->oemFilter = true;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      options_->json = true;
+    } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      options_->help = true;
+    } else if (std::strcmp(arg, "--supported") == 0) {
+      return TakeListEntry(arg, &options_->supported);
+    } else if (std::strcmp(arg, "--skip") == 0) {
+      return TakeListEntry(arg, &options_->skipped);
+    } else if (std::strcmp(arg, "--debuglog") == 0) {
+      return TakeValue(arg, "file", &options_->debugLog);
+    } else if (std::strcmp(arg, "--timeout") == 0) {
+      const char* value = nullptr;
+      if (!TakeValue(arg, "number of seconds", &value)) return false;
+      options_->timeoutMs = TimeoutMsOf(value);
+      if (options_->timeoutMs == 0) {
+        return Error("--timeout needs a whole number of seconds from 1: ", value);
+      }
+    } else {
+      return Error("unknown option ", arg);
+    }
+    return true;
+  }
+
+  bool TakeListEntry(const char* option, std::vector<const char*>* list) {
+    const char* value = nullptr;
+    if (!TakeValue(option, "part number", &value)) return false;
+    list->push_back(value);
+    return true;
+  }
+
+  // The option's value, never empty: an empty part number would leave out
+  // every device or none.
+  bool TakeValue(const char* option, const char* what, const char** value) {
+    if (at_ + 1 >= argc_) return Error((std::string("missing ") + what + " after ").c_str(), option);
+    *value = argv_[++at_];
+    if (**value == '\0') return Error((std::string("empty ") + what + " after ").c_str(), option);
+    return true;
+  }
+
+  bool Error(const char* message, const char* detail = "") {
+    error_ = std::string(message) + detail;
+    return false;
+  }
+
+  int argc_;
+  char** argv_;
+  Options* options_;
+  int at_ = 1;
+  std::string error_;
+};
+
+// Whether --json comes before the options end: even bad usage then gets its object.
+bool AsksForJson(int argc, char** argv) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+  }
   return false;
 }
 
-// Parses the arguments; false, after saying why, when they are not usable.
-bool ParseOptions(int argc, char** argv, Options* options) {
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    auto takeValue = [&](const char** value) {
-      if (i + 1 >= argc) return false;
-      *value = argv[++i];
-      return true;
-    };
-    const char* value = nullptr;
-    if (std::strcmp(arg, "--update") == 0) {
-      options->update = true;
-    } else if (std::strcmp(arg, "--oem-filter") == 0) {
-      options->oemFilter = true;
-    } else if (std::strcmp(arg, "--json") == 0) {
-      options->json = true;
-    } else if (std::strcmp(arg, "--supported") == 0) {
-      if (!takeValue(&value)) return UsageError("missing part number after ", arg);
-      options->supported.push_back(value);
-    } else if (std::strcmp(arg, "--skip") == 0) {
-      if (!takeValue(&value)) return UsageError("missing part number after ", arg);
-      options->skipped.push_back(value);
-    } else if (std::strcmp(arg, "--debuglog") == 0) {
-      if (!takeValue(&options->debugLog)) return UsageError("missing file after ", arg);
-    } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-      options->help = true;
-      return true;
-    } else if (arg[0] == '-' && arg[1] == '-') {
-      return UsageError("unknown option ", arg);
-    } else if (options->toolDirectory != nullptr) {
-      return UsageError("more than one tool folder: ", arg);
-    } else {
-      options->toolDirectory = arg;
-    }
-  }
-  if (options->toolDirectory == nullptr) return UsageError("no tool folder given");
-  if (!options->supported.empty() && !options->skipped.empty()) {
-    return UsageError("--supported and --skip cannot be given together");
-  }
-  return true;
-}
-
-const char* StatusMeaning(int32_t status) {
+const char* StatusMeaning(const Verdict& verdict) {
   static const char* const kMeanings[] = {
       "no problem seen",
       "an update was reported",
@@ -100,61 +174,115 @@ const char* StatusMeaning(int32_t status) {
       "mixed versions",
       "unknown status message",
   };
+  if (verdict.reason != nullptr) return "not determined";
+  int32_t status = verdict.report->status;
   return status >= 0 && status <= 10 ? kMeanings[status] : "unknown status";
 }
 
-const char* ResultMeaning(int32_t result) {
-  switch (result) {
-    case 0:
-      return "the tool ran and its report was classified";
-    case 5000:
-      return "the tool could not be started";
-    case 5001:
-      return "reading the tool's output failed";
-    case 5002:
-      return "the output pipe could not be created";
-    case 5004:
-      return "the tool's output did not fit in 102399 bytes";
-    case kFwCommandLineTooLong:
-      return "the tool's command line is too long";
-    default:
-      return "the tool's exit code; it was not seen to end";
+// `text` as a JSON string.
+std::string JsonString(const char* text) {
+  if (text == nullptr) return "null";
+  std::string quoted = "\"";
+  for (const char* c = text; *c != '\0'; ++c) {
+    unsigned char byte = static_cast<unsigned char>(*c);
+    if (byte == '"' || byte == '\\') {
+      quoted += '\\';
+      quoted += *c;
+    } else if (byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
+      quoted += escaped;
+    } else {
+      quoted += *c;
+    }
   }
+  return quoted + "\"";
 }
 
-void PrintResult(const Options& options, int32_t status, int32_t result) {
-  if (options.json) {
-    std::printf(
-        "{\"status\": %d, \"status_meaning\": \"%s\", \"result\": %d, \"result_meaning\": "
-        "\"%s\", \"mode\": \"%s\"}\n",
-        static_cast<int>(status), StatusMeaning(status), static_cast<int>(result),
-        ResultMeaning(result), options.update ? "update" : "query");
-  } else {
-    std::printf("status: %d (%s)\nresult: %d (%s)\n", static_cast<int>(status),
-                StatusMeaning(status), static_cast<int>(result), ResultMeaning(result));
+std::string JsonNumber(bool known, long long value) {
+  return known ? std::to_string(value) : "null";
+}
+
+void PrintJson(const Options& options, const Verdict& verdict) {
+  const FirmwareCheckReport* report = verdict.report;
+  bool ran = report != nullptr;
+  std::printf(
+      "{\"status\": %s, \"status_meaning\": %s, \"result\": %s, \"result_meaning\": %s, "
+      "\"mode\": \"%s\", \"tool_exit_code\": %s, \"devices_reported\": %u, "
+      "\"devices_examined\": %u, \"failed\": %s, \"reason\": %s}\n",
+      JsonNumber(ran, ran ? report->status : 0).c_str(),
+      JsonString(ran ? StatusMeaning(verdict) : "not determined").c_str(),
+      JsonNumber(ran, ran ? report->result : 0).c_str(),
+      JsonString(ran ? FirmwareResultMeaning(report->result) : nullptr).c_str(),
+      options.update ? "update" : "query",
+      JsonNumber(ran && report->toolExitCodeKnown, ran ? report->toolExitCode : 0).c_str(),
+      ran ? report->devicesReported : 0u, ran ? report->devicesExamined : 0u,
+      verdict.reason != nullptr ? "true" : "false", JsonString(verdict.reason).c_str());
+}
+
+void PrintText(const Verdict& verdict) {
+  const FirmwareCheckReport& report = *verdict.report;
+  std::printf("status: %d (%s)\nresult: %d (%s)\n", static_cast<int>(report.status),
+              StatusMeaning(verdict), static_cast<int>(report.result),
+              FirmwareResultMeaning(report.result));
+  if (report.toolExitCodeKnown) {
+    std::printf("tool exit code: %lu\n", static_cast<unsigned long>(report.toolExitCode));
   }
+  std::printf("devices: %lu reported, %lu examined\n",
+              static_cast<unsigned long>(report.devicesReported),
+              static_cast<unsigned long>(report.devicesExamined));
+}
+
+// Prints the verdict and gives the exit code.
+int Conclude(const Options& options, const Verdict& verdict, int failureExitCode) {
+  if (options.json) {
+    PrintJson(options, verdict);
+  } else if (verdict.report != nullptr) {
+    PrintText(verdict);
+  }
+  if (verdict.reason == nullptr) return kExitCheckRan;
+  std::fprintf(stderr, "fwcheck: %s\n", verdict.reason);
+  return failureExitCode;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) return kExitUsage;
+  OptionParser parser(argc, argv, &options);
+  if (!parser.Parse()) {
+    options.json = AsksForJson(argc, argv);
+    Verdict verdict;
+    verdict.usageReason = parser.error();
+    verdict.reason = verdict.usageReason.c_str();
+    int exitCode = Conclude(options, verdict, kExitUsage);
+    std::fputs(kUsage, stderr);
+    return exitCode;
+  }
   if (options.help) {
     std::fputs(kUsage, stdout);
     return kExitCheckRan;
   }
   if (options.debugLog != nullptr && !OpenDebugLog(options.debugLog)) {
-    std::fprintf(stderr, "fwcheck: cannot open the debug log %s\n", options.debugLog);
-    return kExitCheckFailed;
+    Verdict verdict;
+    verdict.reason = "the debug log could not be opened";
+    return Conclude(options, verdict, kExitCheckFailed);
   }
   bool supportedList = !options.supported.empty();
   const std::vector<const char*>& list = supportedList ? options.supported : options.skipped;
-  int32_t status = kFwUpToDate;
-  int32_t result = CheckAndUpdateFirmware(0, options.toolDirectory, options.update ? 0 : 1,
-                                          options.oemFilter, &status, list.data(),
-                                          static_cast<int32_t>(list.size()), supportedList);
+  FirmwareCheckRequest request;
+  request.toolDirectory = options.toolDirectory;
+  request.update = options.update;
+  request.oemFilter = options.oemFilter;
+  request.partNumbers = list.data();
+  request.count = static_cast<int32_t>(list.size());
+  request.supportedList = supportedList;
+  request.timeoutMs = options.timeoutMs;
+  FirmwareCheckReport report;
+  CheckFirmware(0, request, &report);
   CloseDebugLog();
-  PrintResult(options, status, result);
-  return result == 0 ? kExitCheckRan : kExitCheckFailed;
+  Verdict verdict;
+  verdict.report = &report;
+  verdict.reason = FirmwareCheckFailureReason(request, report);
+  return Conclude(options, verdict, kExitCheckFailed);
 }

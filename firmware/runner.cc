@@ -17,6 +17,8 @@ constexpr uint32_t kEndCheckIntervalMs = 100;
 // Once the program has ended, what it left in the pipe is collected for at
 // most this long: a process it started may hold the pipe and keep writing.
 constexpr uint32_t kRestLimitMs = 500;
+// A program ended at its time limit is waited for at most this long.
+constexpr uint32_t kEndWaitMs = 5000;
 
 // A 32-bit number as the log shows it.
 void LogNumber(LogHandle handle, const char* templ, uint32_t value) {
@@ -143,11 +145,13 @@ class CommandRun {
     return Outcome::kEnded;
   }
 
-  // Ends the program that outlived its time limit. Its handle is closed as
-  // usual; the end itself is not waited for.
+  // Ends the program that outlived its time limit and waits a little for its
+  // end, so that it has stopped when the caller hears of it.
   void EndAtTimeLimit() {
     LogMessage(handle_, "run_cmd: the time limit passed, ending the process");
-    if (!os::Current().TerminateProcess(process_.get(), PROC_TIMED_OUT)) {
+    if (os::Current().TerminateProcess(process_.get(), PROC_TIMED_OUT)) {
+      os::Current().WaitForProcess(process_.get(), kEndWaitMs);
+    } else {
       LogMessageParam(handle_, "run_cmd: TerminateProcess failed", "");
     }
     result_ = PROC_TIMED_OUT;

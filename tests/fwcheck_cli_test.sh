@@ -35,6 +35,31 @@ expect_in() {
   case "$1" in *"$2"*) ;; *) fail "expected '$2' in: $1" ;; esac
 }
 
+# check_json: $out holds exactly one JSON object with every member; $json
+# gets them as name=value pairs. Under the Wine runner standard error is
+# mixed in, so only the line with the object is taken there.
+check_json() {
+  local text=$out
+  [ ${#runner[@]} -eq 0 ] || text=$(printf '%s\n' "$out" | grep '^{')
+  json=$(printf '%s\n' "$text" | python3 -c '
+import json, sys
+o = json.load(sys.stdin)
+keys = ["status", "result", "tool_exit_code", "devices_reported", "devices_examined", "failed", "reason"]
+missing = [k for k in keys if k not in o]
+if missing:
+    sys.exit("missing " + " ".join(missing))
+print(" ".join("%s=%s" % (k, json.dumps(o[k])) for k in keys))
+') || fail "not one JSON object with every member: $out"
+}
+
+# tool_script REPORT_PRINTF_FORMAT [EXIT_CODE [SLEEP_MS]]: what the stand-in tool does next.
+tool_script() {
+  printf "$1" >"$tool/report.txt"
+  printf '%s' "${2:-0}" >"$tool/exitcode.txt"
+  rm -f "$tool/sleep.txt"
+  [ -z "${3:-}" ] || printf '%s' "$3" >"$tool/sleep.txt"
+}
+
 tool="$scratch/tool"
 mkdir -p "$tool"
 cp "$fake_tool" "$tool/flashkeeper.exe"
@@ -50,10 +75,87 @@ expect_in "$err" "unknown option --bogus"
 run 2 "$tool" --supported
 expect_in "$err" "missing part number"
 
+# Bad usage: exit 2 with the reason, also as JSON when asked for.
+device='Device #1:\n  Part Number:   MCX-100\n  PSID:          QV_0001\n  Status:        Update required\n'
+usage_cases=(
+  "unknown option -x|-x $tool"
+  "unknown option -|- $tool"
+  "empty part number after --supported|--supported '' $tool"
+  "empty part number after --skip|--skip '' $tool"
+  "empty tool folder|''"
+  "--timeout cannot be given with --update|--update --timeout 5 $tool"
+  "--timeout needs a whole number of seconds from 1: 0|--timeout 0 $tool"
+  "--timeout needs a whole number of seconds from 1: 1s|--timeout 1s $tool"
+  "missing number of seconds after --timeout|$tool --timeout"
+)
+for case in "${usage_cases[@]}"; do
+  eval "args=(${case#*|})"
+  run 2 "${args[@]}"
+  expect_in "$err" "fwcheck: ${case%%|*}"
+  run 2 --json "${args[@]}"
+  check_json
+  expect_in "$json" "failed=true"
+  expect_in "$json" "reason=\"${case%%|*}"
+done
+
+# "--" ends the options: a folder may then begin with "-", and a relative
+# folder is taken from the current folder.
+mkdir -p "$scratch/-tool"
+cp "$fake_tool" "$scratch/-tool/flashkeeper.exe"
+printf "$device" >"$scratch/-tool/report.txt"
+(cd "$scratch" && run 0 --json -- -tool && check_json && expect_in "$json" "status=2" &&
+  expect_in "$json" "failed=false") || fail "relative folder after --"
+[ -f "$scratch/-tool/args.txt" ] || fail "the tool in the relative folder did not run"
+
+# The check's outcome: exit code, status meaning, reason (query mode unless --update).
+outcome_cases=(
+  # exit|tool exit code|report|options|expected in the JSON members|expected in the text
+  "1|0xC0000005|$device||reason=\"the tool ended with a Windows exception code\"|not determined"
+  "1|0xC0000005|$device|--update|tool_exit_code=32212254|not determined"
+  "1|1|error: no adapter found\n||reason=\"the tool's report holds no \\\"Device #\\\" line\"|not determined"
+  "1|0|||devices_reported=0|not determined"
+  "1|1|$device|--update|reason=\"the update ended with an exit code other than 0\"|status: 1 (not determined)"
+  "0|3|$device||tool_exit_code=3|status: 2 (an update is required)"
+  "0|0|$device|--update|failed=false|status: 1 (an update was reported)"
+  "1|0|Device #1:\n  Status:        Up to date\n\0\nDevice #2:\n  Status:        Update required\n||reason=\"the tool's report held a NUL byte\"|status: 0 (not determined)"
+  "1|0|D\0e\0v\0i\0c\0e\0 \0#\0001\0:\0\n\0||reason=\"the tool's report held a NUL byte\"|not determined"
+  "0|0|$device|--skip MCX-100|devices_examined=0|status: 0 (no problem seen)"
+)
+for case in "${outcome_cases[@]}"; do
+  IFS='|' read -r exit code report options in_json in_text <<<"$case"
+  tool_script "$report" "$code"
+  # shellcheck disable=SC2086
+  run "$exit" --json $options "$tool"
+  check_json
+  expect_in "$json" "$in_json"
+  expect_in "$json" "failed=$([ "$exit" -eq 0 ] && echo false || echo true)"
+  # shellcheck disable=SC2086
+  run "$exit" $options "$tool"
+  expect_in "$out" "$in_text"
+done
+
+# A tool that writes its report and keeps running is ended in query mode.
+tool_script "$device" 0 60000
+run 1 --json --timeout 1 "$tool"
+check_json
+expect_in "$json" 'reason="timed out"'
+expect_in "$json" "result=5003"
+tool_script "$device"
+
+# A debug log that cannot be opened: nothing runs.
+rm -f "$tool/args.txt"
+run 1 --json --debuglog "$scratch/no_such_folder/fw.log" "$tool"
+check_json
+expect_in "$json" 'reason="the debug log could not be opened"'
+[ ! -f "$tool/args.txt" ] || fail "the tool ran although the debug log could not be opened"
+run 1 --debuglog "$scratch/no_such_folder/fw.log" "$tool"
+expect_in "$err" "fwcheck: the debug log could not be opened"
+
 run 0 --json "$tool"
-expect_in "$out" '"status": 2'
-expect_in "$out" '"result": 0'
-[ "$(printf '%s\n' "$out" | grep -c '{')" -eq 1 ] || fail "more than one JSON object: $out"
+check_json
+expect_in "$json" 'status=2'
+expect_in "$json" 'result=0'
+expect_in "$json" 'devices_reported=1'
 
 run 0 --update --debuglog "$scratch/fw.log" "$tool"
 expect_in "$out" "status: 1 (an update was reported)"
@@ -64,8 +166,10 @@ run 0 --skip MCX-100 "$tool"
 expect_in "$out" "status: 0 (no problem seen)"
 
 run 1 --json "$scratch/no_tool_here"
-expect_in "$out" '"status": 4'
-expect_in "$out" '"result": 5000'
+check_json
+expect_in "$json" 'status=4'
+expect_in "$json" 'result=5000'
+expect_in "$json" 'reason="the tool could not be started"'
 
 [ "$failures" -eq 0 ] && echo "fwcheck: all checks passed"
 exit $((failures > 0))
