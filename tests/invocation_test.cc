@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "firmware/runner.h"
+#include "platform/os.h"
 #include "tests/test_support.h"
 
 using testing_support::CapturedLog;
@@ -219,6 +222,304 @@ TEST(InvocationTest, PartNumberListsAndOemFilterReachTheParser) {
   EXPECT_EQ(status, kFwUpdateRequired);
   EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Folder().c_str(), 0, true, &status, supported, 1, false), 0);
   EXPECT_EQ(status, kFwNoProblem);  // update mode: the only update-required device was left out
+}
+
+// ---------------------------------------------------------------------------
+// The tool simulated through the seam: its output comes in the given chunks,
+// one per read, on a clock of its own; what it was started with is kept.
+
+class ScriptedToolOs : public os::ForwardingOs {
+ public:
+  std::vector<std::string> chunks;
+  uint64_t ends_at_ms = 0;  // it ends once its chunks are read and this time has come
+  uint32_t exit_code = 0;
+  std::vector<uint32_t> first_exit_codes;  // answers before `exit_code` applies
+  bool exit_code_fails = false;
+  bool wait_fails = false;
+  bool full_path_fails = false;
+  std::string current_folder = "C:\\work";
+  uint32_t full_path_length = 0;  // when not 0: the length FullPathName claims
+
+  bool started = false;
+  std::string application;
+  std::string command_line;
+  std::vector<os::Handle> terminated;
+
+  bool MakePipe(os::Handle* read_end, os::Handle* write_end) override {
+    *read_end = 201;
+    *write_end = 202;
+    return true;
+  }
+  bool StartProcess(const char* app, char* line, bool, os::Handle, os::Handle* process) override {
+    started = true;
+    application = app != nullptr ? app : "(none)";
+    command_line = line;
+    *process = 203;
+    return true;
+  }
+  bool Close(os::Handle) override { return true; }
+  uint64_t TickCount() override { return now_; }
+  uint32_t WaitForProcess(os::Handle, uint32_t timeout_ms) override {
+    if (wait_fails) return os::kWaitFailed;
+    if (next_ < chunks.size()) return os::kWaitTimeout;
+    Pass(timeout_ms);
+    return Ended() ? os::kWaitObject0 : os::kWaitTimeout;
+  }
+  bool ExitCodeOfProcess(os::Handle, uint32_t* code) override {
+    if (exit_code_fails) return false;
+    if (exit_code_questions_ < first_exit_codes.size()) {
+      *code = first_exit_codes[exit_code_questions_++];
+    } else {
+      *code = Ended() ? exit_code : os::kStillActive;
+    }
+    return true;
+  }
+  os::ReadStatus ReadOutput(os::Handle, os::Handle process, char* buffer, uint32_t size,
+                            uint32_t timeout_ms, uint32_t* bytes_read) override {
+    *bytes_read = 0;
+    if (next_ < chunks.size()) {
+      const std::string& chunk = chunks[next_++];
+      *bytes_read = static_cast<uint32_t>(std::min<size_t>(size, chunk.size()));
+      std::memcpy(buffer, chunk.data(), *bytes_read);
+      return os::ReadStatus::kData;
+    }
+    if (Ended()) return os::ReadStatus::kEndOfData;
+    Pass(timeout_ms);
+    if (!Ended()) return os::ReadStatus::kTimeout;
+    return process != os::kNoHandle ? os::ReadStatus::kProcessEnded : os::ReadStatus::kEndOfData;
+  }
+  bool TerminateProcess(os::Handle process, uint32_t) override {
+    terminated.push_back(process);
+    ends_at_ms = now_;
+    return true;
+  }
+  // A path beginning with a drive is full; any other is taken from the current folder.
+  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
+    if (full_path_fails) return 0;
+    std::string full = std::strchr(path, ':') != nullptr ? path : current_folder + "\\" + path;
+    if (full_path_length != 0) return full_path_length;
+    if (full.size() >= size) return static_cast<uint32_t>(full.size() + 1);
+    std::memcpy(buffer, full.c_str(), full.size() + 1);
+    return static_cast<uint32_t>(full.size());
+  }
+
+ private:
+  bool Ended() const { return next_ >= chunks.size() && now_ >= ends_at_ms; }
+  void Pass(uint32_t ms) { now_ = std::min<uint64_t>(now_ + ms, std::max(now_, ends_at_ms)); }
+
+  uint64_t now_ = 0;
+  size_t next_ = 0;
+  size_t exit_code_questions_ = 0;
+};
+
+struct ScriptedCheck {
+  FirmwareCheckReport report;
+  std::vector<std::string> log;
+};
+
+ScriptedCheck CheckScripted(ScriptedToolOs& tool, const FirmwareCheckRequest& request) {
+  os::ScopedOs scoped(tool);
+  CapturedLog log;
+  ScriptedCheck check;
+  EXPECT_EQ(CheckFirmware(0, request, &check.report), check.report.result);
+  check.log = log.Lines();
+  return check;
+}
+
+FirmwareCheckRequest Request(bool update, const char* folder = "C:\\fw", uint32_t timeoutMs = 0) {
+  FirmwareCheckRequest request;
+  request.toolDirectory = folder;
+  request.update = update;
+  request.timeoutMs = timeoutMs;
+  return request;
+}
+
+// Chunks that each hold one device, a NUL and then bytes that are not kept:
+// far more bytes read than fit the report buffer, few of them stored.
+std::vector<std::string> ChunksWithNul(int count) {
+  std::vector<std::string> chunks;
+  for (int i = 0; i < count; ++i) {
+    std::string chunk = kUpToDate + std::string(1, '\0');
+    chunk.resize(4096, 'x');
+    chunks.push_back(chunk);
+  }
+  return chunks;
+}
+
+// What the check reports beyond status and result, and whether the outcome
+// is an answer.
+TEST(InvocationTest, ReportsAndFailureRules) {
+  constexpr uint32_t kAccessViolation = 0xC0000005u;
+  struct Case {
+    const char* name;
+    std::vector<std::string> chunks;
+    bool update;
+    bool wait_fails;
+    std::vector<uint32_t> first_exit_codes;
+    uint32_t exit_code;
+    bool exit_code_fails;
+    FirmwareStatus status;
+    int32_t result;
+    bool toolExitCodeKnown;
+    uint32_t toolExitCode;
+    uint32_t devicesReported;
+    bool reportHeldNul;
+    const char* reason;
+  };
+  const std::string twoDevices = std::string(kUpdateRequired) + kUpToDate;
+  const Case cases[] = {
+      {"query, normal", {twoDevices}, false, false, {}, 0, false, kFwUpdateRequired, 0, true, 0,
+       2, false, nullptr},
+      {"query, exit code 3 is reported", {twoDevices}, false, false, {}, 3, false,
+       kFwUpdateRequired, 0, true, 3, 2, false, nullptr},
+      {"query, exit code unreadable", {twoDevices}, false, false, {}, 0, true, kFwUpdateRequired,
+       0, false, 0, 2, false, nullptr},
+      {"query, crashed", {twoDevices}, false, false, {}, kAccessViolation, false,
+       kFwUpdateRequired, 0, true, kAccessViolation, 2, false,
+       "the tool ended with a Windows exception code"},
+      {"query, no device line", {"error: no adapter\n"}, false, false, {}, 1, false, kFwNoProblem,
+       0, true, 1, 0, false, "the tool's report holds no \"Device #\" line"},
+      {"query, NUL in every chunk, more read than fits", ChunksWithNul(30), false, false, {}, 0,
+       false, kFwNoProblem, 0, true, 0, 30, true, "the tool's report held a NUL byte"},
+      {"update, normal", {twoDevices}, true, false, {}, 0, false, kFwUpdated, 0, true, 0, 2, false,
+       nullptr},
+      {"update, exit code 1", {twoDevices}, true, false, {}, 1, false, kFwUpdated, 0, true, 1, 2,
+       false, "the update ended with an exit code other than 0"},
+      {"update, exit code unreadable", {twoDevices}, true, false, {}, 0, true, kFwUpdated, 0, false,
+       0, 2, false, "the tool's exit code could not be read"},
+      // The runner never saw the end: its result is the exit code, and the
+      // status stays the parser's.
+      {"update, end not seen", {kFailedToOpen}, true, true, {os::kStillActive}, os::kStillActive,
+       false, kFwOpenFailed, 0, true, os::kStillActive, 1, false, "the tool was not seen to end"},
+      // A negative runner result is a failure: nothing is parsed.
+      {"query, end not seen, then a negative exit code", {twoDevices}, false, true,
+       {os::kStillActive}, kAccessViolation, false, kFwUpToDate,
+       static_cast<int32_t>(kAccessViolation), true, kAccessViolation, 0, false,
+       "the tool was not seen to end"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedToolOs tool;
+    tool.chunks = c.chunks;
+    tool.wait_fails = c.wait_fails;
+    tool.first_exit_codes = c.first_exit_codes;
+    tool.exit_code = c.exit_code;
+    tool.exit_code_fails = c.exit_code_fails;
+    FirmwareCheckRequest request = Request(c.update);
+    FirmwareCheckReport report = CheckScripted(tool, request).report;
+    EXPECT_EQ(report.status, c.status);
+    EXPECT_EQ(report.result, c.result);
+    EXPECT_EQ(report.toolExitCodeKnown, c.toolExitCodeKnown);
+    EXPECT_EQ(report.toolExitCode, c.toolExitCode);
+    EXPECT_EQ(report.devicesReported, c.devicesReported);
+    EXPECT_EQ(report.devicesExamined, c.devicesReported);
+    EXPECT_EQ(report.reportHeldNul, c.reportHeldNul);
+    EXPECT_FALSE(report.timedOut);
+    const char* reason = FirmwareCheckFailureReason(request, report);
+    EXPECT_STREQ(reason, c.reason);
+    // The old entry gives the same status and result.
+    ScriptedToolOs again;
+    again.chunks = c.chunks;
+    again.wait_fails = c.wait_fails;
+    again.first_exit_codes = c.first_exit_codes;
+    again.exit_code = c.exit_code;
+    again.exit_code_fails = c.exit_code_fails;
+    os::ScopedOs scoped(again);
+    FirmwareStatus status = -1;
+    EXPECT_EQ(CheckAndUpdateFirmware(0, "C:\\fw", c.update ? 0 : 1, false, &status, nullptr, 0,
+                                     false),
+              c.result);
+    EXPECT_EQ(status, c.status);
+  }
+}
+
+// The tool's path: made full, given as the program to run, quoted in the
+// command line when it holds a blank or a tab. Without a usable folder
+// nothing runs.
+TEST(InvocationTest, ToolPathAndCommandLine) {
+  struct Case {
+    const char* name;
+    const char* folder;
+    bool update;
+    bool full_path_fails;
+    uint32_t full_path_length;
+    int32_t result;
+    FirmwareStatus status;
+    const char* application;  // nullptr: nothing was started
+    const char* commandLine;
+  };
+  const Case cases[] = {
+      {"full folder", "C:\\fw", false, false, 0, 0, kFwUpdateRequired,
+       "C:\\fw\\flashkeeper.exe", "C:\\fw\\flashkeeper.exe --no"},
+      {"relative folder", "tools\\m", false, false, 0, 0, kFwUpdateRequired,
+       "C:\\work\\tools\\m\\flashkeeper.exe", "C:\\work\\tools\\m\\flashkeeper.exe --no"},
+      {"a tab", "C:\\a\tb", false, false, 0, 0, kFwUpdateRequired, "C:\\a\tb\\flashkeeper.exe",
+       "\"C:\\a\tb\\flashkeeper.exe\" --no"},
+      {"a blank, update", "C:\\Program Files\\fw", true, false, 0, 0, kFwUpdated,
+       "C:\\Program Files\\fw\\flashkeeper.exe",
+       "\"C:\\Program Files\\fw\\flashkeeper.exe\" -u -y"},
+      {"empty folder", "", false, false, 0, PROC_CREATE_FAILED, kFwUpToDate, nullptr, nullptr},
+      {"no folder", nullptr, true, false, 0, PROC_CREATE_FAILED, kFwUpToDate, nullptr, nullptr},
+      {"folder cannot be made full", "tools", false, true, 0, PROC_CREATE_FAILED, kFwUpToDate,
+       nullptr, nullptr},
+      {"full folder too long", "tools", false, false, 5000, kFwCommandLineTooLong,
+       kFwCommandLineFailed, nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedToolOs tool;
+    tool.chunks = {kUpdateRequired};
+    tool.full_path_fails = c.full_path_fails;
+    tool.full_path_length = c.full_path_length;
+    ScriptedCheck check = CheckScripted(tool, Request(c.update, c.folder));
+    EXPECT_EQ(check.report.result, c.result);
+    EXPECT_EQ(check.report.status, c.status);
+    EXPECT_EQ(tool.started, c.application != nullptr);
+    ASSERT_GE(check.log.size(), 4u);
+    EXPECT_EQ(check.log[2], c.update ? "RunFlashKeeper:  start updating the firmware "
+                                     : "RunFlashKeeper: flashkpr querying for firmware update ");
+    if (c.application == nullptr) {
+      EXPECT_EQ(check.log.back(), c.result == PROC_CREATE_FAILED
+                                      ? "RunFlashKeeper: failed to call the flashkeeper tool"
+                                      : "RunFlashKeeper: Failed to copy the command line");
+      continue;
+    }
+    EXPECT_EQ(tool.application, c.application);
+    EXPECT_EQ(tool.command_line, c.commandLine);
+    EXPECT_EQ(check.log[3], std::string("RunFlashKeeper: running command ") + c.commandLine);
+  }
+}
+
+// Only a query is ever cut short, and only when a limit is asked for.
+TEST(InvocationTest, TimeLimitEndsOnlyAQuery) {
+  struct Case {
+    const char* name;
+    bool update;
+    uint32_t timeoutMs;
+    int32_t result;
+    bool timedOut;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"query with a limit", false, 5000, PROC_TIMED_OUT, true, "timed out"},
+      {"query without a limit", false, 0, 0, false, nullptr},
+      {"update with a limit", true, 5000, 0, false, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedToolOs tool;
+    tool.chunks = {kUpToDate};
+    tool.ends_at_ms = 60000;
+    FirmwareCheckRequest request = Request(c.update, "C:\\fw", c.timeoutMs);
+    ScriptedCheck check = CheckScripted(tool, request);
+    EXPECT_EQ(check.report.result, c.result);
+    EXPECT_EQ(check.report.timedOut, c.timedOut);
+    EXPECT_EQ(tool.terminated.size(), c.timedOut ? 1u : 0u);
+    EXPECT_STREQ(FirmwareCheckFailureReason(request, check.report), c.reason);
+    if (c.timedOut) {
+      EXPECT_EQ(check.report.status, kFwUpToDate);
+    }
+  }
 }
 
 }  // namespace
