@@ -34,17 +34,25 @@ uint32_t StoredTextLength(const char* output) {
                         : static_cast<uint32_t>(static_cast<const char*>(end) - output);
 }
 
-// The tool's full path, "<folder>\flashkeeper.exe", with the folder made full
-// against the current folder: a relative one would otherwise be looked for
-// beside this program first. kOk, kInvalidArgument when there is no folder or
-// it cannot be made full, kInsufficientBuffer when the path does not fit.
-text::Result BuildToolPath(char* toolPath, const char* toolDirectory) {
+// The tool's full path and its command line, the path made full against the
+// current folder: a relative one would otherwise be looked for beside this
+// program first. kOk; kInvalidArgument when there is no folder or the path
+// cannot be made full; kInsufficientBuffer when the command line does not
+// fit, told before the path is made full, since a path too long for the
+// command line may be too long for the system as well.
+text::Result BuildToolCall(char* toolPath, char* commandLine, const char* toolDirectory,
+                           bool query) {
   if (toolDirectory == nullptr || *toolDirectory == '\0') return text::kInvalidArgument;
-  char folder[kFwCommandLineCapacity];
-  uint32_t length = os::Current().FullPathName(toolDirectory, folder, sizeof(folder));
+  char givenPath[kFwCommandLineCapacity];
+  if (text::FormatBounded(givenPath, sizeof(givenPath), "%s\\flashkeeper.exe", toolDirectory) !=
+          text::kOk ||
+      BuildCommandLine(commandLine, givenPath, query) != text::kOk) {
+    return text::kInsufficientBuffer;
+  }
+  uint32_t length = os::Current().FullPathName(givenPath, toolPath, kFwCommandLineCapacity);
   if (length == 0) return text::kInvalidArgument;
-  if (length >= sizeof(folder)) return text::kInsufficientBuffer;
-  return text::FormatBounded(toolPath, kFwCommandLineCapacity, "%s\\flashkeeper.exe", folder);
+  if (length >= kFwCommandLineCapacity) return text::kInsufficientBuffer;
+  return BuildCommandLine(commandLine, toolPath, query);
 }
 
 FirmwareCheckRequest RequestOf(const char* toolDirectory, int32_t queryFlag, bool oemFilter,
@@ -77,14 +85,14 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
                            : "RunFlashKeeper:  start updating the firmware ");
   char toolPath[kFwCommandLineCapacity] = {};
   char commandLine[kFwCommandLineCapacity] = {};
-  text::Result built = BuildToolPath(toolPath, request.toolDirectory);
+  text::Result built = BuildToolCall(toolPath, commandLine, request.toolDirectory, query);
   // No folder runs nothing: an empty one would run the tool from the root
   // of the current drive.
   if (built == text::kInvalidArgument) {
     return Fail(handle, report, kFwUpToDate, PROC_CREATE_FAILED,
                 "RunFlashKeeper: failed to call the flashkeeper tool");
   }
-  if (built != text::kOk || BuildCommandLine(commandLine, toolPath, query) != text::kOk) {
+  if (built != text::kOk) {
     return Fail(handle, report, kFwCommandLineFailed, kFwCommandLineTooLong,
                 "RunFlashKeeper: Failed to copy the command line");
   }
