@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include "platform/os.h"
 #include "tests/fixtures/child_path.h"
@@ -583,6 +589,15 @@ TEST(RunnerWithProgramTest, ProgramsThatEndGiveZeroAndTheirOutput) {
   }
 }
 
+// The program reads the null device, never this program's own input, even
+// when that holds data.
+TEST(RunnerWithProgramTest, TheProgramsInputIsTheNullDevice) {
+  testing_support::StandardInputWithData input;
+  Outcome outcome = RunChild("stdin");
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output, "stdin: 0 bytes\n");
+}
+
 TEST(RunnerWithProgramTest, LogsTheExitCode) {
   Outcome outcome = RunChild("exit 3");
   EXPECT_EQ(outcome.result, 0);
@@ -607,6 +622,24 @@ TEST(RunnerWithProgramTest, StopsWhenTheOutputNoLongerFits) {
   EXPECT_GE(outcome.total_read, 102400u);
   EXPECT_FALSE(outcome.wrote_past_capacity);
 }
+
+#ifndef _WIN32
+// A program still running when the runner stops early is not ended, but once
+// it ends it is reaped: no zombie is left. This one dies on its next write
+// into the closed pipe.
+TEST(RunnerWithProgramTest, AProgramLeftRunningIsReapedOnceItEnds) {
+  Outcome outcome = RunChild("fill 300000", 102400);
+  ASSERT_EQ(outcome.result, PROC_OUTPUT_COPY_FAILED);
+  // No child at all, running or ended, once it is gone; waits for its end at most 20 s.
+  bool gone = false;
+  for (int round = 0; round < 200 && !gone; ++round) {
+    siginfo_t info{};
+    gone = waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno == ECHILD;
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(gone) << "the program is still running or was left a zombie";
+}
+#endif
 
 TEST(RunnerWithProgramTest, TakesASlowWritersLinesAsTheyCome) {
   Outcome outcome = RunChild("slow 5 500");

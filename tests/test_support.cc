@@ -4,6 +4,13 @@
 #include <chrono>
 #include <random>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace testing_support {
 
 ScratchDir::ScratchDir() {
@@ -57,6 +64,34 @@ CapturedLog::~CapturedLog() { ResetDebugLog(); }
 std::vector<std::string> CapturedLog::Lines() {
   CloseDebugLog();
   return ReadLines(path_);
+}
+
+StandardInputWithData::StandardInputWithData() {
+  std::string path = dir_.file("input.txt");
+  std::ofstream(path, std::ios::binary) << std::string(1000, 'i');
+#ifdef _WIN32
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  HANDLE input = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  replacement_ = reinterpret_cast<std::intptr_t>(input);
+  saved_ = reinterpret_cast<std::intptr_t>(::GetStdHandle(STD_INPUT_HANDLE));
+  ::SetStdHandle(STD_INPUT_HANDLE, input);
+#else
+  replacement_ = open(path.c_str(), O_RDONLY);
+  saved_ = dup(STDIN_FILENO);
+  dup2(static_cast<int>(replacement_), STDIN_FILENO);
+#endif
+}
+
+StandardInputWithData::~StandardInputWithData() {
+#ifdef _WIN32
+  ::SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(saved_));
+  ::CloseHandle(reinterpret_cast<HANDLE>(replacement_));
+#else
+  dup2(static_cast<int>(saved_), STDIN_FILENO);
+  close(static_cast<int>(saved_));
+  close(static_cast<int>(replacement_));
+#endif
 }
 
 }  // namespace testing_support

@@ -1,6 +1,7 @@
 // Helpers shared by the unit tests of both builds.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -43,5 +44,20 @@ class CapturedLog {
 
 // Puts the log back to the state of a new process.
 void ResetDebugLog();
+
+// Gives this process, for its lifetime, a standard input that holds data, so
+// a test can tell whether a child reads the parent's input.
+class StandardInputWithData {
+ public:
+  StandardInputWithData();
+  ~StandardInputWithData();
+  StandardInputWithData(const StandardInputWithData&) = delete;
+  StandardInputWithData& operator=(const StandardInputWithData&) = delete;
+
+ private:
+  ScratchDir dir_;
+  std::intptr_t saved_ = -1;
+  std::intptr_t replacement_ = -1;
+};
 
 }  // namespace testing_support
