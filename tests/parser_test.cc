@@ -44,18 +44,20 @@ struct Outcome {
   FirmwareStatus result;
   bool updateRequired;
   std::vector<std::string> log;
+  DeviceCounts counts;
 };
 
 Outcome Parse(const std::string& report, const DeviceSelection& selection) {
   ReportBuffer buffer(report, report.size());
   CapturedLog log;
   bool updateRequired = true;
+  DeviceCounts counts{99, 99};
   const FirmwareStatus result = CheckFWUpdateStatByOutpt(
       3, buffer.bytes.data(), buffer.length, selection.oemFilter, &updateRequired,
       selection.parts.data(), selection.count.value_or(static_cast<int32_t>(selection.parts.size())),
-      selection.supportedList);
+      selection.supportedList, &counts);
   EXPECT_TRUE(buffer.GuardIntact());
-  return {result, updateRequired, log.Lines()};
+  return {result, updateRequired, log.Lines(), counts};
 }
 
 const std::string kStartLine = "CheckFWUpdateStatByOutpt: start parsing output ";
@@ -121,6 +123,7 @@ struct ParseCase {
   FirmwareStatus result;
   bool updateRequired;
   std::vector<std::string> verdicts;
+  DeviceCounts counts;  // reported, examined
 };
 
 TEST(ParserTest, ClassifiesReports) {
@@ -133,41 +136,43 @@ TEST(ParserTest, ClassifiesReports) {
       "Device #4\n  Status: Up to date";
   const ParseCase cases[] = {
       {"every device examined; the first problem wins", kRackReport, kAllDevices, kFwOpenFailed, true,
-       {kUpdateLine, kFailureLine, kNoImageLine}},
+       {kUpdateLine, kFailureLine, kNoImageLine}, {3, 3}},
       {"OEM device skipped at its PSID, before its status", kRackReport, kOemLeftOut, kFwOpenFailed, true,
-       {kUpdateLine, kFailureLine, kSkipOem}},
+       {kUpdateLine, kFailureLine, kSkipOem}, {3, 2}},
       {"supported list: a status before the part number still counts", kRackReport,
        OnlyParts({"VX-4410", "VX-9100"}), kFwOpenFailed, true,
-       {kUpdateLine, kFailureLine, kSkipByPart, kNoImageLine}},
+       {kUpdateLine, kFailureLine, kSkipByPart, kNoImageLine}, {3, 2}},
       {"leave-out list", kRackReport, ExceptParts({"VX-4410"}), kFwOpenFailed, false,
-       {kSkipByPart, kFailureLine, kNoImageLine}},
+       {kSkipByPart, kFailureLine, kNoImageLine}, {3, 2}},
       {"empty supported list skips every part-number line", kRackReport, OnlyParts({}),
-       kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}},
+       kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
       {"negative count is an empty list", kRackReport, DeviceSelection{false, true, {"VX-4410"}, -1},
-       kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}},
+       kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
       {"empty entry is in every supported line", kRackReport, OnlyParts({"XX", ""}),
-       kFwOpenFailed, true, {kUpdateLine, kFailureLine, kNoImageLine}},
+       kFwOpenFailed, true, {kUpdateLine, kFailureLine, kNoImageLine}, {3, 3}},
       {"empty entry leaves every device out", kRackReport, ExceptParts({""}), kFwOpenFailed,
-       false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}},
+       false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
       {"CRLF: blanks and a tab before the PSID; lower-case prefix is OEM", kCrlfReport, kOemLeftOut,
-       kFwMixedVersions, false, {mixedVersions, kSkipOem}},
+       kFwMixedVersions, false, {mixedVersions, kSkipOem}, {2, 1}},
       {"unknown status text counts as a problem, after an earlier one", otherStatuses, kAllDevices,
        kFwMultipleImages, false,
        {"GetStatusByMsg: found one device that has multiple images s: Multiple images files found ",
         "GetStatusByMsg: Unknown status message s: Rebooting to recovery ",
-        "GetStatusByMsg: found one device that force update is required s: Forced update required "}},
+        "GetStatusByMsg: found one device that force update is required s: Forced update required "},
+       {4, 4}},
       {"lines before the first device; lower-case labels are not labels",
        "  Status: Rebooting to recovery\n  status: Update required\n  part Number: VX\n", OnlyParts({}),
-       kFwUnknownStatus, false, {"GetStatusByMsg: Unknown status message s: Rebooting to recovery "}},
+       kFwUnknownStatus, false, {"GetStatusByMsg: Unknown status message s: Rebooting to recovery "},
+       {0, 0}},
       {"label alone: status 's'; empty PSID, not the next line's text, is OEM",
        "  Status\n  PSID\nQV_1\nDevice #2\n  Status: Up to date", kOemLeftOut, kFwUnknownStatus, false,
-       {"GetStatusByMsg: Unknown status message s ", kSkipOem}},
+       {"GetStatusByMsg: Unknown status message s ", kSkipOem}, {1, 1}},
       {"a skip resumes after a line starting with the whole device prefix",
        "Device #1\n  Part Number: VX-1\nDevice\n  Status: Failed to open device\n"
        "device #2\n x Device #3\n  Status: Failed to open device\nDevice #4\n  Status: Up to date",
-       OnlyParts({"VX-4"}), kFwNoProblem, false, {kSkipByPart}},
+       OnlyParts({"VX-4"}), kFwNoProblem, false, {kSkipByPart}, {2, 1}},
       {"text without line feeds", "  Status: Failed to open device", kAllDevices, kFwOpenFailed, false,
-       {kFailureLine}},
+       {kFailureLine}, {0, 0}},
   };
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -175,6 +180,8 @@ TEST(ParserTest, ClassifiesReports) {
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.updateRequired, c.updateRequired);
     EXPECT_EQ(Verdicts(outcome.log), c.verdicts);
+    EXPECT_EQ(outcome.counts.reported, c.counts.reported);
+    EXPECT_EQ(outcome.counts.examined, c.counts.examined);
   }
 }
 
