@@ -16,12 +16,12 @@ Result FormatBounded(char* destination, size_t capacity, const char* format, ...
   va_start(arguments, format);
   int needed = std::vsnprintf(destination, capacity, format, arguments);
   va_end(arguments);
-  if (needed < 0) {
-    destination[0] = '\0';
-    return kInsufficientBuffer;
-  }
-  // vsnprintf already keeps the first capacity - 1 bytes and terminates them.
-  return static_cast<size_t>(needed) < capacity ? kOk : kInsufficientBuffer;
+  if (needed >= 0 && static_cast<size_t>(needed) < capacity) return kOk;
+  // Cut to the first capacity - 1 bytes. Terminated here, not left to
+  // vsnprintf: C runtimes differ on a text that does not fit, and one leaves
+  // it unterminated.
+  destination[capacity - 1] = '\0';
+  return kInsufficientBuffer;
 }
 
 }  // namespace text

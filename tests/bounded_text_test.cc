@@ -51,15 +51,31 @@ TEST(BoundedTextTest, AppendRejectsBadCapacityAndUnterminatedText) {
   EXPECT_EQ(std::string(buffer, sizeof(buffer)), "xxxxxxxx");
 }
 
+// Every call starts from the same bytes and the whole buffer is compared, so a
+// text left unterminated fails here, the same way on every run, instead of
+// being read on into whatever the stack held.
 TEST(BoundedTextTest, Format) {
-  char buffer[8];
-  EXPECT_EQ(text::FormatBounded(buffer, sizeof(buffer), "%s\\x", "abcde"), kOk);
-  EXPECT_STREQ(buffer, "abcde\\x");
-  EXPECT_EQ(text::FormatBounded(buffer, sizeof(buffer), "%s\\x", "abcdef"), kInsufficientBuffer);
-  EXPECT_STREQ(buffer, "abcdef\\");
-  std::memset(buffer, 'x', sizeof(buffer));
-  EXPECT_EQ(text::FormatBounded(buffer, 0, "%s", "a"), kInvalidArgument);
-  EXPECT_EQ(buffer[0], 'x');
+  struct Case {
+    size_t capacity;
+    const char* argument;
+    text::Result result;
+    std::string buffer;  // all 8 bytes afterwards
+  };
+  const Case cases[] = {
+      {8, "abcde", kOk, std::string("abcde\\x\0", 8)},
+      {8, "abcdef", kInsufficientBuffer, std::string("abcdef\\\0", 8)},
+      {8, "abcdefghij", kInsufficientBuffer, std::string("abcdefg\0", 8)},
+      {3, "abcde", kInsufficientBuffer, std::string("ab\0#####", 8)},
+      {1, "a", kInsufficientBuffer, std::string("\0#######", 8)},
+      {0, "a", kInvalidArgument, "########"},
+  };
+  for (const Case& c : cases) {
+    char buffer[8];
+    std::memset(buffer, '#', sizeof(buffer));
+    EXPECT_EQ(text::FormatBounded(buffer, c.capacity, "%s\\x", c.argument), c.result)
+        << c.argument << " into " << c.capacity;
+    EXPECT_EQ(std::string(buffer, sizeof(buffer)), c.buffer) << c.argument << " into " << c.capacity;
+  }
 }
 
 TEST(BoundedTextTest, Copy) {
