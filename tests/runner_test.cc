@@ -12,7 +12,9 @@
 #include <utility>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -622,6 +624,25 @@ TEST(RunnerWithProgramTest, StopsWhenTheOutputNoLongerFits) {
   EXPECT_GE(outcome.total_read, 102400u);
   EXPECT_FALSE(outcome.wrote_past_capacity);
 }
+
+#ifdef _WIN32
+// Another local process that takes the pipe names this program would use if
+// they were made of its process id and a counter cannot make checks fail.
+TEST(RunnerWithProgramTest, PipeNamesCannotBeTakenFirst) {
+  std::vector<os::UniqueHandle> squatted;
+  for (int counter = 1; counter <= 500; ++counter) {
+    std::string name = "\\\\.\\pipe\\vntr_setup_output." +
+                       std::to_string(::GetCurrentProcessId()) + "." + std::to_string(counter);
+    HANDLE pipe = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0,
+                                     nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    squatted.emplace_back(reinterpret_cast<os::Handle>(pipe));
+  }
+  Outcome outcome = RunChild("out fine");
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.output, "fine");
+}
+#endif
 
 #ifndef _WIN32
 // A program still running when the runner stops early is not ended, but once
