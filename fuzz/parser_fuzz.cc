@@ -67,9 +67,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text[length] = '\x7f';
 
   bool updateRequired = true;
+  DeviceCounts counts;
   const FirmwareStatus result = CheckFWUpdateStatByOutpt(
       0, text.get(), length, input.oemFilter, &updateRequired, partNumbers.data(),
-      static_cast<int32_t>(partNumbers.size()), input.supportedList);
+      static_cast<int32_t>(partNumbers.size()), input.supportedList, &counts);
   if (!IsParserResult(result)) std::abort();
+  // Never more devices examined than reported, nor more reported than lines.
+  if (counts.examined > counts.reported || counts.reported > length / 8 + 1) std::abort();
   return 0;
 }
