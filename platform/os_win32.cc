@@ -93,8 +93,10 @@ class PipeName {
   // False when the system gave no random bytes.
   bool Make() {
     using GenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
-    static const GenRandomFn gen_random =
-        ProcOf<GenRandomFn>(SystemLibrary("advapi32.dll"), "SystemFunction036");
+    static const GenRandomFn gen_random = [] {
+      HMODULE advapi32 = SystemLibrary("advapi32.dll");
+      return advapi32 != nullptr ? ProcOf<GenRandomFn>(advapi32, "SystemFunction036") : nullptr;
+    }();
     static LONG counter = 0;
     unsigned char random[16];
     if (gen_random == nullptr || !gen_random(random, sizeof(random))) return false;
