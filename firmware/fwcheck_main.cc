@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "firmware/invocation.h"
+#include "platform/os.h"
 #include "setup/debug_log.h"
 
 namespace {
@@ -138,6 +139,8 @@ void PrintResult(const Options& options, int32_t status, int32_t result) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything may load a DLL: never from the program's own folder.
+  os::RestrictDllSearch();
   Options options;
   if (!ParseOptions(argc, argv, &options)) return kExitUsage;
   if (options.help) {
