@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-
 #include <string>
 #include <utility>
 #include <vector>
