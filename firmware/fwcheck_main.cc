@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "firmware/invocation.h"
+#include "platform/os.h"
 #include "setup/debug_log.h"
 
 namespace {
@@ -248,6 +249,8 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything may load a DLL: never from the program's own folder.
+  os::RestrictDllSearch();
   Options options;
   OptionParser parser(argc, argv, &options);
   if (!parser.Parse()) {

@@ -105,12 +105,21 @@ class Os {
   // MsiGetProductInfoA(product_code, property, value, size).
   virtual uint32_t GetProductInfo(const char* product_code, const char* property, char* value,
                                   uint32_t* size) = 0;
+
+  // --- System DLLs loaded at run time.
+  // The entry `name` of the system's DLL `library`, loaded from the system
+  // directory only; null when either is not there.
+  virtual void* SystemProcedure(const char* library, const char* name) = 0;
 };
 
 // The backend in use: the real one of this build unless a test replaced it.
 Os& Current();
 // The real backend of this build.
 Os& Native();
+
+// The first call of a program's entry: DLLs loaded later come from the system
+// directory only, never from the program's folder or the current one.
+void RestrictDllSearch();
 
 // Makes `replacement` the current backend for this object's lifetime.
 class ScopedOs {
@@ -179,6 +188,9 @@ class ForwardingOs : public Os {
   uint32_t GetProductInfo(const char* product_code, const char* property, char* value,
                           uint32_t* size) override {
     return next_.GetProductInfo(product_code, property, value, size);
+  }
+  void* SystemProcedure(const char* library, const char* name) override {
+    return next_.SystemProcedure(library, name);
   }
 
  protected:

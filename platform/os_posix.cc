@@ -40,6 +40,7 @@ constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorUnknownProduct = 1605;
+constexpr uint32_t kErrorModNotFound = 126;
 
 uint32_t Win32ErrorOf(int error) {
   switch (error) {
@@ -314,6 +315,12 @@ class PosixOs final : public Os {
   uint32_t GetProductInfo(const char*, const char*, char*, uint32_t*) override {
     return kErrorUnknownProduct;
   }
+
+  // The stand-in's shell and message box need no DLL: there are none to load.
+  void* SystemProcedure(const char*, const char*) override {
+    t_last_error = kErrorModNotFound;
+    return nullptr;
+  }
 };
 
 }  // namespace
@@ -322,5 +329,8 @@ Os& Native() {
   static PosixOs instance;
   return instance;
 }
+
+// Natively the loader never looks in the current folder: nothing to restrict.
+void RestrictDllSearch() {}
 
 }  // namespace os

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/os.h"
+#include "platform/system_library_win32.h"
 
 namespace os {
 namespace {
@@ -42,16 +43,11 @@ class ScopedWinHandle {
   HANDLE handle_;
 };
 
-// A DLL of the system's, from the system directory only: never from the
-// program's folder or the current one. Null when it cannot be loaded.
-HMODULE SystemLibrary(const char* name) {
-  return ::LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-// `name` of `module` as a pointer of the type `Fn`; null when it is not there.
+// An entry of a system DLL, through the seam so that a test can make the load
+// fail. The DLL stays loaded: what the shell starts may still run its code.
 template <typename Fn>
-Fn ProcOf(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+Fn SystemEntry(const char* library, const char* name) {
+  return reinterpret_cast<Fn>(Current().SystemProcedure(library, name));
 }
 
 // msi.dll, loaded on first use from the system directory only: a static import
@@ -178,12 +174,17 @@ class Win32Os final : public Os {
     info.lpFile = file;
     info.lpParameters = parameters;
     info.nShow = SW_SHOWNORMAL;
-    ::ShellExecuteExA(&info);
+    auto shell_execute =
+        SystemEntry<BOOL(WINAPI*)(SHELLEXECUTEINFOA*)>("shell32.dll", "ShellExecuteExA");
+    if (shell_execute == nullptr) return kNoHandle;
+    shell_execute(&info);
     return FromWin(info.hProcess);
   }
 
   int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
-    return ::MessageBoxA(nullptr, text, caption, type);
+    auto message_box =
+        SystemEntry<int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT)>("user32.dll", "MessageBoxA");
+    return message_box == nullptr ? 0 : message_box(nullptr, text, caption, type);
   }
 
   uint32_t WaitForProcess(Handle process, uint32_t timeout_ms) override {
@@ -313,6 +314,11 @@ class Win32Os final : public Os {
     UINT result = msi.get_product_info(product_code, property, value, &length);
     *size = length;
     return result;
+  }
+
+  void* SystemProcedure(const char* library, const char* name) override {
+    HMODULE module = SystemLibrary(library);
+    return module == nullptr ? nullptr : ProcOf<void*>(module, name);
   }
 
  private:

@@ -165,6 +165,18 @@ expect_in "$(tr -d '\r' <"$scratch/fw.log")" "Action started: CheckAndUpdateFirm
 run 0 --skip MCX-100 "$tool"
 expect_in "$out" "status: 0 (no problem seen)"
 
+# Folders whose names the ANSI code page 1252 cannot hold (中) or holds in
+# another byte than UTF-8 (é): the tool is found all the same. (Wine reads
+# Linux paths in the locale's character set: UTF-8 here, whatever the caller's.)
+export LC_ALL=C.UTF-8
+for name in "outil é" "工具中"; do
+  mkdir -p "$scratch/$name"
+  cp "$tool/flashkeeper.exe" "$tool/report.txt" "$scratch/$name/"
+  run 0 "$scratch/$name"
+  expect_in "$out" "status: 2 (an update is required)"
+  expect_in "$(tr -d '\r' <"$scratch/$name/args.txt" 2>/dev/null)" "--no"
+done
+
 run 1 --json "$scratch/no_tool_here"
 check_json
 expect_in "$json" 'status=4'

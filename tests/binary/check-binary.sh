@@ -1,8 +1,10 @@
 #!/bin/bash
-# check-binary.sh CHECK EXE: one check of the shipped program.
-#   imports    every DLL it imports is one the loader takes from System32 only,
-#              so no DLL beside the program is loaded before it can forbid that;
-#              and it imports SetDefaultDllDirectories, which forbids it.
+# check-binary.sh CHECK EXE: one check of a shipped program.
+#   imports    it imports statically only kernel32 and the C runtime (msvcrt),
+#              both served from System32 only, so no DLL beside the program is
+#              loaded before it can forbid that; SetDefaultDllDirectories, which
+#              forbids it, is looked up at run time, not imported, so a Windows
+#              without it still starts the program.
 #   resources  the manifest and the version resource are embedded.
 #   size       stripped, it is at most 160 KB.
 # OBJDUMP, OBJCOPY and STRIP name the toolchain's binutils.
@@ -17,9 +19,10 @@ fail() {
   exit 1
 }
 
-# Known DLLs and API sets: the loader never looks for them in the program's
-# folder.
-system_dll='^(kernel32|user32|gdi32|shell32|advapi32|ole32|oleaut32|shlwapi|comdlg32|msvcrt|ntdll|rpcrt4|sechost|combase|ws2_32|api-ms-win-.*)\.dll$'
+name=$(basename "$exe")
+
+# Known DLLs: the loader never looks for them in the program's folder.
+allowed_dll='^(kernel32|msvcrt)\.dll$'
 
 # resource TYPE NAME: the data of the program's resource of that type and name
 # (IDs as objdump prints them, like 0x000018), read from the headers and the
@@ -32,7 +35,7 @@ resource() {
       /^[0-9a-f]+   Entry: ID:/ { type = $4 }
       /^[0-9a-f]+     Entry: ID:/ { name = $4 }
       /Leaf: Addr:/ && type name == want { print $4, $6; exit }' "$scratch/headers" | tr -d ,)
-  [ -n "$leaf" ] || fail "no resource of type $1 and name $2"
+  [ -n "$leaf" ] || fail "$name has no resource of type $1 and name $2"
   read -r address size <<<"$leaf"
   tail -c +$((address - 0x$section_start + 1)) "$scratch/rsrc" | head -c $((size))
 }
@@ -41,11 +44,11 @@ case $check in
   imports)
     "$OBJDUMP" -p "$exe" >"$scratch/headers"
     sed -n 's/^\tDLL Name: //p' "$scratch/headers" >"$scratch/dlls"
-    [ -s "$scratch/dlls" ] || fail "no import table found"
-    others=$(tr 'A-Z' 'a-z' <"$scratch/dlls" | grep -Ev "$system_dll" || true)
-    [ -z "$others" ] || fail "imports DLLs that may be loaded from beside the program: $others"
-    grep -Eq '^\s+[0-9a-f]+\s+[0-9]+\s+SetDefaultDllDirectories$' "$scratch/headers" ||
-      fail "SetDefaultDllDirectories is not imported"
+    [ -s "$scratch/dlls" ] || fail "no import table found in $name"
+    others=$(tr 'A-Z' 'a-z' <"$scratch/dlls" | grep -Ev "$allowed_dll" || true)
+    [ -z "$others" ] || fail "$name imports DLLs other than kernel32 and msvcrt:" $others
+    ! grep -Eq '^\s+[0-9a-f]+\s+[0-9]+\s+SetDefaultDllDirectories$' "$scratch/headers" ||
+      fail "$name imports SetDefaultDllDirectories: it would not start where it is missing"
     ;;
   resources)
     "$OBJDUMP" -p "$exe" >"$scratch/headers"
@@ -56,12 +59,12 @@ case $check in
         '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>' \
         '>true</longPathAware>' \
         '>UTF-8</activeCodePage>'; do
-      grep -qF "$text" "$scratch/manifest" || fail "the manifest lacks $text"
+      grep -qF "$text" "$scratch/manifest" || fail "the manifest of $name lacks $text"
     done
     # RT_VERSION 1, its texts in UTF-16.
     resource 0x000010 0x000001 | strings -el >"$scratch/version"
     for key in VS_VERSION_INFO FileVersion ProductVersion ProductName; do
-      grep -qx "$key" "$scratch/version" || fail "the version resource lacks $key"
+      grep -qx "$key" "$scratch/version" || fail "the version resource of $name lacks $key"
     done
     ;;
   size)
@@ -69,7 +72,7 @@ case $check in
     size=$(stat -c %s "$scratch/stripped.exe")
     limit=$((160 * 1024))
     echo "stripped size: $size bytes (limit $limit)"
-    [ "$size" -le "$limit" ] || fail "stripped setup.exe is $size bytes, more than $limit"
+    [ "$size" -le "$limit" ] || fail "stripped $name is $size bytes, more than $limit"
     ;;
   *)
     fail "unknown check: $check"
