@@ -21,7 +21,10 @@ Result CopyBounded(char* destination, size_t capacity, const char* source);
 // stopping early at a NUL in `source`.
 Result AppendBounded(char* destination, size_t capacity, const char* source, size_t count);
 
-// Formats by the printf conventions into `destination`.
+// Formats by the printf conventions into `destination`. Knows the conversions
+// %s, %d, %u, %lu and %%, without flags, widths or precisions; at any other
+// the text so far is kept and the result is kInsufficientBuffer, as for a
+// formatting failure.
 Result FormatBounded(char* destination, size_t capacity, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 3, 4)))

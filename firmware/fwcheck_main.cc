@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bounded_text.h"
 #include "firmware/invocation.h"
 #include "platform/os.h"
 #include "setup/debug_log.h"
@@ -180,9 +181,24 @@ const char* StatusMeaning(const Verdict& verdict) {
   return status >= 0 && status <= 10 ? kMeanings[status] : "unknown status";
 }
 
+// Numbers as text. (Formatted by hand: printf would add its whole machinery
+// to the program.)
+std::string SignedText(int32_t value) {
+  char text[12];
+  text::FormatBounded(text, sizeof(text), "%d", static_cast<int>(value));
+  return text;
+}
+
+std::string UnsignedText(uint32_t value) {
+  char text[11];
+  text::FormatBounded(text, sizeof(text), "%lu", static_cast<unsigned long>(value));
+  return text;
+}
+
 // `text` as a JSON string.
 std::string JsonString(const char* text) {
   if (text == nullptr) return "null";
+  static const char kHexDigits[] = "0123456789abcdef";
   std::string quoted = "\"";
   for (const char* c = text; *c != '\0'; ++c) {
     unsigned char byte = static_cast<unsigned char>(*c);
@@ -190,9 +206,9 @@ std::string JsonString(const char* text) {
       quoted += '\\';
       quoted += *c;
     } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
-      quoted += escaped;
+      quoted += "\\u00";
+      quoted += kHexDigits[byte >> 4];
+      quoted += kHexDigits[byte & 0xF];
     } else {
       quoted += *c;
     }
@@ -200,38 +216,33 @@ std::string JsonString(const char* text) {
   return quoted + "\"";
 }
 
-std::string JsonNumber(bool known, long long value) {
-  return known ? std::to_string(value) : "null";
-}
-
 void PrintJson(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport* report = verdict.report;
   bool ran = report != nullptr;
-  std::printf(
-      "{\"status\": %s, \"status_meaning\": %s, \"result\": %s, \"result_meaning\": %s, "
-      "\"mode\": \"%s\", \"tool_exit_code\": %s, \"devices_reported\": %u, "
-      "\"devices_examined\": %u, \"failed\": %s, \"reason\": %s}\n",
-      JsonNumber(ran, ran ? report->status : 0).c_str(),
-      JsonString(ran ? StatusMeaning(verdict) : "not determined").c_str(),
-      JsonNumber(ran, ran ? report->result : 0).c_str(),
-      JsonString(ran ? FirmwareResultMeaning(report->result) : nullptr).c_str(),
-      options.update ? "update" : "query",
-      JsonNumber(ran && report->toolExitCodeKnown, ran ? report->toolExitCode : 0).c_str(),
-      ran ? report->devicesReported : 0u, ran ? report->devicesExamined : 0u,
-      verdict.reason != nullptr ? "true" : "false", JsonString(verdict.reason).c_str());
+  bool exitCodeKnown = ran && report->toolExitCodeKnown;
+  std::string line =
+      "{\"status\": " + (ran ? SignedText(report->status) : "null") +
+      ", \"status_meaning\": " + JsonString(ran ? StatusMeaning(verdict) : "not determined") +
+      ", \"result\": " + (ran ? SignedText(report->result) : "null") +
+      ", \"result_meaning\": " + JsonString(ran ? FirmwareResultMeaning(report->result) : nullptr) +
+      ", \"mode\": \"" + (options.update ? "update" : "query") +
+      "\", \"tool_exit_code\": " + (exitCodeKnown ? UnsignedText(report->toolExitCode) : "null") +
+      ", \"devices_reported\": " + UnsignedText(ran ? report->devicesReported : 0) +
+      ", \"devices_examined\": " + UnsignedText(ran ? report->devicesExamined : 0) +
+      ", \"failed\": " + (verdict.reason != nullptr ? "true" : "false") +
+      ", \"reason\": " + JsonString(verdict.reason) + "}\n";
+  std::fputs(line.c_str(), stdout);
 }
 
 void PrintText(const Verdict& verdict) {
   const FirmwareCheckReport& report = *verdict.report;
-  std::printf("status: %d (%s)\nresult: %d (%s)\n", static_cast<int>(report.status),
-              StatusMeaning(verdict), static_cast<int>(report.result),
-              FirmwareResultMeaning(report.result));
-  if (report.toolExitCodeKnown) {
-    std::printf("tool exit code: %lu\n", static_cast<unsigned long>(report.toolExitCode));
-  }
-  std::printf("devices: %lu reported, %lu examined\n",
-              static_cast<unsigned long>(report.devicesReported),
-              static_cast<unsigned long>(report.devicesExamined));
+  std::string text = "status: " + SignedText(report.status) + " (" + StatusMeaning(verdict) +
+                     ")\nresult: " + SignedText(report.result) + " (" +
+                     FirmwareResultMeaning(report.result) + ")\n";
+  if (report.toolExitCodeKnown) text += "tool exit code: " + UnsignedText(report.toolExitCode) + "\n";
+  text += "devices: " + UnsignedText(report.devicesReported) + " reported, " +
+          UnsignedText(report.devicesExamined) + " examined\n";
+  std::fputs(text.c_str(), stdout);
 }
 
 // Prints the verdict and gives the exit code.
@@ -242,7 +253,7 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
     PrintText(verdict);
   }
   if (verdict.reason == nullptr) return kExitCheckRan;
-  std::fprintf(stderr, "fwcheck: %s\n", verdict.reason);
+  std::fputs(("fwcheck: " + std::string(verdict.reason) + "\n").c_str(), stderr);
   return failureExitCode;
 }
 

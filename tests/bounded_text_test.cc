@@ -88,3 +88,34 @@ TEST(BoundedTextTest, Copy) {
 }
 
 }  // namespace
+
+// The conversions the program formats with, and what an unknown one does.
+TEST(BoundedTextTest, FormatConversions) {
+  using Formatter = text::Result (*)(char* buffer, size_t capacity);
+  struct Case {
+    Formatter format;
+    size_t capacity;
+    text::Result result;
+    const char* text;
+  };
+  const Case cases[] = {
+      {[](char* b, size_t n) { return text::FormatBounded(b, n, "%lu", 4294967295ul); }, 16, kOk,
+       "4294967295"},
+      {[](char* b, size_t n) { return text::FormatBounded(b, n, "%lu|%u", 0ul, 7u); }, 16, kOk,
+       "0|7"},
+      {[](char* b, size_t n) { return text::FormatBounded(b, n, "%d %d", -2147483647 - 1, 42); },
+       16, kOk, "-2147483648 42"},
+      {[](char* b, size_t n) { return text::FormatBounded(b, n, "100%% of %s", "it"); }, 16, kOk,
+       "100% of it"},
+      {[](char* b, size_t n) { return text::FormatBounded(b, n, "a%db", 123456789); }, 8,
+       kInsufficientBuffer, "a123456"},
+      {[](char* b, size_t n) { return text::FormatBounded(b, n, "ok %x then", 255u); }, 16,
+       kInsufficientBuffer, "ok "},
+  };
+  for (const Case& c : cases) {
+    char buffer[16];
+    std::memset(buffer, '#', sizeof(buffer));
+    EXPECT_EQ(c.format(buffer, c.capacity), c.result) << c.text;
+    EXPECT_EQ(std::string(buffer), c.text);
+  }
+}
