@@ -84,6 +84,41 @@ class WindowsInstaller {
   }
 };
 
+// `text` of the active code page as UTF-16.
+std::wstring Wide(const char* text) {
+  int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (size <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], size);
+  wide.resize(static_cast<size_t>(size) - 1);
+  return wide;
+}
+
+// `wide` in the active code page. False, with ERROR_NO_UNICODE_TRANSLATION,
+// when a character has no form there: a path with a stand-in is wrong.
+bool AnsiText(const std::wstring& wide, std::string* text) {
+  text->clear();
+  if (wide.empty()) return true;
+  int length = static_cast<int>(wide.size());
+  BOOL lossy = FALSE;
+  // UTF-8 has a form for every character and refuses the lossy flag.
+  bool utf8 = ::GetACP() == CP_UTF8;
+  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL* lossy_out = utf8 ? nullptr : &lossy;
+  int size = ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr,
+                                   lossy_out);
+  if (size <= 0) return false;
+  text->assign(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, &(*text)[0], size, nullptr,
+                        lossy_out);
+  if (lossy) {
+    text->clear();
+    ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
+  return true;
+}
+
 // A pipe name no other pipe of this machine has.
 // (Formatted by hand: printf would add its whole machinery to the setup program.)
 std::string UniquePipeName() {
@@ -114,24 +149,28 @@ class Win32Os final : public Os {
     return ::GetSystemDirectoryA(buffer, size);
   }
 
+  // By the wide call: the 8-bit one miscounts characters outside ASCII under
+  // some code pages and cuts the value.
   bool EnvironmentValue(const char* name, std::string* value) override {
-    DWORD needed = ::GetEnvironmentVariableA(name, nullptr, 0);
+    std::wstring wide_name = Wide(name);
+    std::wstring wide;
+    DWORD needed = ::GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
     while (needed != 0) {
-      value->assign(needed, '\0');
-      DWORD length = ::GetEnvironmentVariableA(name, &(*value)[0], needed);
+      wide.assign(needed, L'\0');
+      DWORD length = ::GetEnvironmentVariableW(wide_name.c_str(), &wide[0], needed);
       if (length < needed) {
-        value->resize(length);
-        return true;
+        wide.resize(length);
+        return AnsiText(wide, value);
       }
       needed = length;  // it grew in between: try again with its new size
     }
     return false;
   }
 
-  Handle ShellExecuteProcess(const char* file, const char* parameters) override {
+  Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) override {
     SHELLEXECUTEINFOA info{};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | (no_ui ? SEE_MASK_FLAG_NO_UI : 0);
     info.lpFile = file;
     info.lpParameters = parameters;
     info.nShow = SW_SHOWNORMAL;

@@ -1,6 +1,8 @@
 #include "setup/debug_log.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 bool DebugLogEnabled = false;
 DebugLogFile DebugLogStream;
@@ -34,28 +36,77 @@ void DebugLogFile::close() {
 }
 
 namespace {
+
 bool LogIsOpen() { return DebugLogEnabled && DebugLogStream.is_open(); }
+
+// --- Lines written before the log opens, kept in memory until it does.
+// The earliest lines explain the rest; once the bound is reached later ones
+// are dropped, so a run that never opens the log holds little.
+constexpr size_t kEarlyLinesBound = 64 * 1024;
+
+struct EarlyLines {
+  std::vector<std::string> lines;
+  size_t bytes = 0;
+  bool full = false;
+};
+
+EarlyLines& Early() {
+  static EarlyLines early;
+  return early;
+}
+
+void HoldEarlyLine(std::string_view first, std::string_view second, std::string_view third) {
+  EarlyLines& early = Early();
+  size_t size = first.size() + second.size() + third.size();
+  if (early.full || early.bytes + size > kEarlyLinesBound) {
+    early.full = true;
+    return;
+  }
+  std::string line;
+  line.reserve(size);
+  line.append(first).append(second).append(third);
+  early.lines.push_back(std::move(line));
+  early.bytes += size;
+}
+
+void WriteEarlyLines() {
+  for (const std::string& line : Early().lines) DebugLogStream.write_line(line);
+  DiscardEarlyLogLines();
+}
+
+// One line to the open log; before the log was ever turned on, to memory.
+void EmitLine(std::string_view first, std::string_view second = {}, std::string_view third = {}) {
+  if (LogIsOpen()) {
+    DebugLogStream.write_line(first, second, third);
+  } else if (!DebugLogEnabled) {
+    HoldEarlyLine(first, second, third);
+  }
+}
+
 }  // namespace
+
+void DiscardEarlyLogLines() { Early() = EarlyLines{}; }
 
 bool OpenDebugLog(const char* path) {
   DebugLogEnabled = true;
   DebugLogStream.open(path);
-  return DebugLogStream.good();
+  if (!DebugLogStream.good()) {
+    DiscardEarlyLogLines();
+    return false;
+  }
+  WriteEarlyLines();
+  return true;
 }
 
-void LogMessage(LogHandle, const char* text) {
-  if (LogIsOpen()) DebugLogStream.write_line(text);
-}
+void LogMessage(LogHandle, const char* text) { EmitLine(text); }
 
 void LogMessageParam(LogHandle, const char* templ, const char* value) {
-  if (!LogIsOpen()) return;
   const char* marker = std::strstr(templ, "[1]");
   if (marker == nullptr) {
-    DebugLogStream.write_line(templ);
+    EmitLine(templ);
     return;
   }
-  DebugLogStream.write_line(std::string_view(templ, static_cast<size_t>(marker - templ)), value,
-                            marker + 3);
+  EmitLine(std::string_view(templ, static_cast<size_t>(marker - templ)), value, marker + 3);
 }
 
 void CloseDebugLog() {
