@@ -260,10 +260,13 @@ TEST_F(SetupMainTest, RunWithoutDebugLogWritesNoFile) {
 }
 
 TEST_F(SetupMainTest, RunClearsStateOfAnEarlierRun) {
+  testing_support::ScratchDir dir;
+  LogMessage(0, "a line of an earlier run");
   SilentMode = true;
   DebugLogEnabled = true;
-  EXPECT_EQ(Run({"/?"}), 0);
+  EXPECT_EQ(Run({"/debuglog" + dir.file("log.txt"), "/?"}), 0);
   EXPECT_EQ(fake_.boxes.size(), 1u);
+  EXPECT_EQ(testing_support::ReadFile(dir.file("log.txt")), "");
 }
 
 }  // namespace
