@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint32_t kModulePathStart = 2048;
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-// The longest command line a process can be started with.
+// The most characters a process's command line can have, terminator included.
 constexpr size_t kMaxCommandLine = 32767;
 
 constexpr char kUsageText[] =
@@ -87,9 +87,9 @@ int RunMsiexec(const std::string& file, const std::string& parameters) {
   }
   std::string program = systemDirectory + file;
   std::string command = program + " " + parameters;
-  // The system would cut a longer command line and msiexec would run what
-  // is left of it.
-  if (command.size() > kMaxCommandLine) {
+  // The system would cut a longer command line and msiexec would run what is
+  // left of it. The shell puts the program in quotes; the terminator counts.
+  if (command.size() + 2 + 1 > kMaxCommandLine) {
     LogNumber("RunMsiexec: command too long, not started: [1] characters", command.size());
     return kSetupMsiexecNotStarted;
   }
