@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/os.h"
 

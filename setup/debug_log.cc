@@ -1,7 +1,9 @@
 #include "setup/debug_log.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 bool DebugLogEnabled = false;
@@ -55,7 +57,14 @@ EarlyLines& Early() {
   return early;
 }
 
+// Firmware checks may run on several threads while the log is off.
+std::mutex& EarlyLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 void HoldEarlyLine(std::string_view first, std::string_view second, std::string_view third) {
+  std::lock_guard<std::mutex> guard(EarlyLock());
   EarlyLines& early = Early();
   size_t size = first.size() + second.size() + third.size();
   if (early.full || early.bytes + size > kEarlyLinesBound) {
@@ -70,8 +79,12 @@ void HoldEarlyLine(std::string_view first, std::string_view second, std::string_
 }
 
 void WriteEarlyLines() {
-  for (const std::string& line : Early().lines) DebugLogStream.write_line(line);
-  DiscardEarlyLogLines();
+  EarlyLines early;
+  {
+    std::lock_guard<std::mutex> guard(EarlyLock());
+    std::swap(early, Early());
+  }
+  for (const std::string& line : early.lines) DebugLogStream.write_line(line);
 }
 
 // One line to the open log; before the log was ever turned on, to memory.
@@ -85,7 +98,10 @@ void EmitLine(std::string_view first, std::string_view second = {}, std::string_
 
 }  // namespace
 
-void DiscardEarlyLogLines() { Early() = EarlyLines{}; }
+void DiscardEarlyLogLines() {
+  std::lock_guard<std::mutex> guard(EarlyLock());
+  Early() = EarlyLines{};
+}
 
 bool OpenDebugLog(const char* path) {
   DebugLogEnabled = true;
