@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/os.h"
@@ -84,33 +85,21 @@ class WindowsInstaller {
   }
 };
 
-// `text` of the active code page as UTF-16.
-std::wstring Wide(const char* text) {
-  int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], size);
-  wide.resize(static_cast<size_t>(size) - 1);
-  return wide;
-}
-
-// `wide` in the active code page. False, with ERROR_NO_UNICODE_TRANSLATION,
-// when a character has no form there: a path with a stand-in is wrong.
-bool AnsiText(const std::wstring& wide, std::string* text) {
+// The `length` characters of `wide` in the active code page. False, with
+// ERROR_NO_UNICODE_TRANSLATION, when a character has no form there: a path
+// with a stand-in is wrong.
+bool AnsiText(const wchar_t* wide, int length, std::string* text) {
   text->clear();
-  if (wide.empty()) return true;
-  int length = static_cast<int>(wide.size());
+  if (length == 0) return true;
   BOOL lossy = FALSE;
   // UTF-8 has a form for every character and refuses the lossy flag.
   bool utf8 = ::GetACP() == CP_UTF8;
   DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL* lossy_out = utf8 ? nullptr : &lossy;
-  int size = ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr,
-                                   lossy_out);
+  int size = ::WideCharToMultiByte(CP_ACP, flags, wide, length, nullptr, 0, nullptr, lossy_out);
   if (size <= 0) return false;
   text->assign(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, &(*text)[0], size, nullptr,
-                        lossy_out);
+  ::WideCharToMultiByte(CP_ACP, flags, wide, length, &(*text)[0], size, nullptr, lossy_out);
   if (lossy) {
     text->clear();
     ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
@@ -152,16 +141,13 @@ class Win32Os final : public Os {
   // By the wide call: the 8-bit one miscounts characters outside ASCII under
   // some code pages and cuts the value.
   bool EnvironmentValue(const char* name, std::string* value) override {
-    std::wstring wide_name = Wide(name);
-    std::wstring wide;
-    DWORD needed = ::GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+    wchar_t wide_name[256];
+    if (::MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, 256) == 0) return false;
+    DWORD needed = ::GetEnvironmentVariableW(wide_name, nullptr, 0);
     while (needed != 0) {
-      wide.assign(needed, L'\0');
-      DWORD length = ::GetEnvironmentVariableW(wide_name.c_str(), &wide[0], needed);
-      if (length < needed) {
-        wide.resize(length);
-        return AnsiText(wide, value);
-      }
+      std::unique_ptr<wchar_t[]> wide(new wchar_t[needed]);
+      DWORD length = ::GetEnvironmentVariableW(wide_name, wide.get(), needed);
+      if (length < needed) return AnsiText(wide.get(), static_cast<int>(length), value);
       needed = length;  // it grew in between: try again with its new size
     }
     return false;

@@ -61,8 +61,8 @@ TEST_F(ArgumentsTest, WorkedResults) {
        "/package C:\\pkg\\drv.msi " + reinstall + " " + kLog},
       {"reinstall before the other parameters", kOtherPackageOfIt, {"/L1033", "/S", "/v/qn"},
        "/package C:\\pkg\\drv.msi " + reinstall + " /g 1033 /qn"},
-      {"uninstall of another package's product removes it", kOtherPackageOfIt, {"/S", "/x", "/v/qn"},
-       "/x C:\\pkg\\drv.msi  /qn"},
+      {"uninstall of another package's product removes it", kOtherPackageOfIt,
+       {"/S", "/x", "/v/qn"}, "/x C:\\pkg\\drv.msi  /qn"},
       {"administrative image of another package's product", kOtherPackageOfIt, {"/a"},
        std::string("/a C:\\pkg\\drv.msi  ") + kLog},
       {"other products of the family add nothing", kOtherProductOfFamily, {},
@@ -135,35 +135,6 @@ TEST_F(ArgumentsTest, TooFewArgumentsQueryNothing) {
     EXPECT_EQ(err, kSetupTooFewArguments);
   }
   EXPECT_EQ(fake_.enum_calls, 0);
-}
-
-// Every element after the program path counts as positional: four of them
-// make a package run, whatever they hold.
-TEST_F(ArgumentsTest, HelpWithoutAPackage) {
-  struct Case {
-    std::vector<std::string> args;
-    int err;
-    bool silent;
-  };
-  const Case cases[] = {
-      {{"setup.exe", "/?"}, kSetupHelpRequested, false},
-      {{"setup.exe", "/h"}, kSetupHelpRequested, false},
-      {{"setup.exe", "drv.msi", "/H"}, kSetupHelpRequested, false},
-      {{"setup.exe", "/S", "/?"}, kSetupHelpRequested, true},
-      {{"setup.exe", "/h", "x", "/s"}, kSetupHelpRequested, true},
-      {{"setup.exe", "/S"}, kSetupTooFewArguments, true},
-      {{"setup.exe", "/?x", "-h"}, kSetupTooFewArguments, false},
-      {{"setup.exe", "drv.msi", kUpgrade, kProduct, "/?"}, 0, false},
-  };
-  for (const Case& c : cases) {
-    SilentMode = !c.silent;
-    int err = 7;
-    BuildMsiexecArgs(c.args, "C:\\pkg\\", err);
-    std::string label = ::testing::PrintToString(c.args);
-    EXPECT_EQ(err, c.err) << label;
-    EXPECT_EQ(SilentMode, c.silent) << label;
-  }
-  EXPECT_EQ(fake_.enum_calls, 1);
 }
 
 TEST_F(ArgumentsTest, ProductIsQueriedEvenForHelp) {
