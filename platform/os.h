@@ -58,9 +58,10 @@ class Os {
   virtual bool EnvironmentValue(const char* name, std::string* value) = 0;
 
   // --- Shell and user interface.
-  // ShellExecuteExA of `file` with `parameters` and SEE_MASK_NOCLOSEPROCESS:
+  // ShellExecuteExA of `file` with `parameters` and SEE_MASK_NOCLOSEPROCESS,
+  // with SEE_MASK_FLAG_NO_UI too when `no_ui` (the shell shows no error box):
   // the started process, or kNoHandle when the shell started none.
-  virtual Handle ShellExecuteProcess(const char* file, const char* parameters) = 0;
+  virtual Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) = 0;
   // MessageBoxA without an owner window; returns the button pressed.
   virtual int ShowMessageBox(const char* text, const char* caption, uint32_t type) = 0;
 
@@ -149,8 +150,8 @@ class ForwardingOs : public Os {
   bool EnvironmentValue(const char* name, std::string* value) override {
     return next_.EnvironmentValue(name, value);
   }
-  Handle ShellExecuteProcess(const char* file, const char* parameters) override {
-    return next_.ShellExecuteProcess(file, parameters);
+  Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) override {
+    return next_.ShellExecuteProcess(file, parameters, no_ui);
   }
   int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
     return next_.ShowMessageBox(text, caption, type);

@@ -202,7 +202,8 @@ class PosixOs final : public Os {
     return false;
   }
 
-  Handle ShellExecuteProcess(const char* file, const char* parameters) override {
+  // The stand-in's shell shows no error box, so `no_ui` changes nothing.
+  Handle ShellExecuteProcess(const char* file, const char* parameters, bool) override {
     std::string line = std::string("program ") + (parameters ? parameters : "");
     std::vector<std::string> argv = SplitCommandLine(line.c_str());
     argv[0] = file;

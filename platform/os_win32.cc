@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/os.h"
@@ -80,6 +81,29 @@ class WindowsInstaller {
   }
 };
 
+// The `length` characters of `wide` in the active code page. False, with
+// ERROR_NO_UNICODE_TRANSLATION, when a character has no form there: a path
+// with a stand-in is wrong.
+bool AnsiText(const wchar_t* wide, int length, std::string* text) {
+  text->clear();
+  if (length == 0) return true;
+  BOOL lossy = FALSE;
+  // UTF-8 has a form for every character and refuses the lossy flag.
+  bool utf8 = ::GetACP() == CP_UTF8;
+  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL* lossy_out = utf8 ? nullptr : &lossy;
+  int size = ::WideCharToMultiByte(CP_ACP, flags, wide, length, nullptr, 0, nullptr, lossy_out);
+  if (size <= 0) return false;
+  text->assign(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_ACP, flags, wide, length, &(*text)[0], size, nullptr, lossy_out);
+  if (lossy) {
+    text->clear();
+    ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
+  return true;
+}
+
 // A pipe name no other process can guess: a random part from the system, then
 // the process id and a counter. A name taken first by another local process
 // would make every check fail. Built in a fixed buffer, by hand: printf would
@@ -153,24 +177,25 @@ class Win32Os final : public Os {
     return ::GetSystemDirectoryA(buffer, size);
   }
 
+  // By the wide call: the 8-bit one miscounts characters outside ASCII under
+  // some code pages and cuts the value.
   bool EnvironmentValue(const char* name, std::string* value) override {
-    DWORD needed = ::GetEnvironmentVariableA(name, nullptr, 0);
+    wchar_t wide_name[256];
+    if (::MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, 256) == 0) return false;
+    DWORD needed = ::GetEnvironmentVariableW(wide_name, nullptr, 0);
     while (needed != 0) {
-      value->assign(needed, '\0');
-      DWORD length = ::GetEnvironmentVariableA(name, &(*value)[0], needed);
-      if (length < needed) {
-        value->resize(length);
-        return true;
-      }
+      std::unique_ptr<wchar_t[]> wide(new wchar_t[needed]);
+      DWORD length = ::GetEnvironmentVariableW(wide_name, wide.get(), needed);
+      if (length < needed) return AnsiText(wide.get(), static_cast<int>(length), value);
       needed = length;  // it grew in between: try again with its new size
     }
     return false;
   }
 
-  Handle ShellExecuteProcess(const char* file, const char* parameters) override {
+  Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) override {
     SHELLEXECUTEINFOA info{};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | (no_ui ? SEE_MASK_FLAG_NO_UI : 0);
     info.lpFile = file;
     info.lpParameters = parameters;
     info.nShow = SW_SHOWNORMAL;

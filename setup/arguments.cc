@@ -1,6 +1,8 @@
 #include "setup/arguments.h"
 
+#include <cctype>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/os.h"
 
@@ -13,11 +15,55 @@ constexpr char kReinstallProperties[] = "REINSTALL=ALL REINSTALLMODE=vomus";
 constexpr char kDefaultDebugLogName[] = "vntr_oriel2_setup.txt";
 constexpr char kMsiLogFileName[] = "\\VNTR_Oriel2.log";
 
+constexpr std::initializer_list<const char*> kHelpSwitches = {"/h", "/H", "/?"};
+constexpr std::initializer_list<const char*> kSilentSwitches = {"/s", "/S"};
+
 bool IsAnyOf(const std::string& arg, std::initializer_list<const char*> texts) {
   for (const char* text : texts) {
     if (arg == text) return true;
   }
   return false;
+}
+
+// Whether any element from position `first` on is exactly one of `texts`.
+bool AnyFrom(const std::vector<std::string>& args, size_t first,
+             std::initializer_list<const char*> texts) {
+  for (size_t i = first; i < args.size(); ++i) {
+    if (IsAnyOf(args[i], texts)) return true;
+  }
+  return false;
+}
+
+// A Windows Installer GUID in brace form: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+bool IsGuid(const std::string& code) {
+  constexpr char kPattern[] = "{HHHHHHHH-HHHH-HHHH-HHHH-HHHHHHHHHHHH}";
+  if (code.size() != sizeof(kPattern) - 1) return false;
+  for (size_t i = 0; i < code.size(); ++i) {
+    bool ok = kPattern[i] == 'H' ? std::isxdigit(static_cast<unsigned char>(code[i])) != 0
+                                 : code[i] == kPattern[i];
+    if (!ok) return false;
+  }
+  return true;
+}
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// GUIDs do not depend on case; any other text is compared byte for byte.
+bool SameCode(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  if (!IsGuid(a) || !IsGuid(b)) return a == b;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+// The form the Windows Installer keeps its codes in: a GUID in upper case.
+std::string InstallerForm(std::string code) {
+  if (IsGuid(code)) {
+    for (char& c : code) c = AsciiUpper(c);
+  }
+  return code;
 }
 
 // Whether `arg` begins with one of `prefixes`, all of the same length.
@@ -31,7 +77,7 @@ bool HasPrefix(const std::string& arg, std::initializer_list<const char*> prefix
 // Applies one switch. Returns false when the walk stops here.
 bool ApplySwitch(const std::string& arg, int& mode, bool& msiParamsGiven, std::string& msiArgs,
                  int& err) {
-  if (IsAnyOf(arg, {"/h", "/H", "/?"})) {
+  if (IsAnyOf(arg, kHelpSwitches)) {
     err = kSetupHelpRequested;
     return false;
   }
@@ -56,10 +102,7 @@ bool ApplySwitch(const std::string& arg, int& mode, bool& msiParamsGiven, std::s
     msiArgs += " /g " + arg.substr(2);
     return true;
   }
-  if (IsAnyOf(arg, {"/s", "/S"})) {
-    SilentMode = true;
-    return true;
-  }
+  if (IsAnyOf(arg, kSilentSwitches)) return true;  // silent mode is decided before the walk
   if (HasPrefix(arg, {"/v", "/V"})) {
     msiParamsGiven = true;
     msiArgs += " " + arg.substr(2);
@@ -106,18 +149,20 @@ int CheckMSIProductStatus(LogHandle handle, const std::string& productCode,
   char productBuffer[40] = {};
   char packageBuffer[40] = {};
   os::Os& system = os::Current();
+  std::string upgrade = InstallerForm(upgradeCode);
   uint32_t index = 0;
   uint32_t result;
-  while ((result = system.EnumRelatedProducts(upgradeCode.c_str(), index, productBuffer)) ==
+  while ((result = system.EnumRelatedProducts(upgrade.c_str(), index, productBuffer)) ==
          os::kErrorSuccess) {
-    if (productCode == productBuffer) {
+    if (SameCode(productCode, productBuffer)) {
       uint32_t size = sizeof(packageBuffer);
       if (system.GetProductInfo(productBuffer, "PackageCode", packageBuffer, &size) !=
           os::kErrorSuccess) {
         LogMessage(handle, "CheckMSIProductStatus: MsiGetProductInfo failed ");
         return kProductQueryFailed;
       }
-      return packageCode == packageBuffer ? kThisPackageInstalled : kProductFromOtherPackage;
+      return SameCode(packageCode, packageBuffer) ? kThisPackageInstalled
+                                                   : kProductFromOtherPackage;
     }
     ++index;
   }
@@ -133,22 +178,28 @@ std::string BuildMsiexecArgs(std::vector<std::string> args, std::string setupDir
   int mode = kPackage;
   bool msiParamsGiven = false;
   std::string msiArgs;
+  // Without a package, help is still given; positions count whatever they hold.
   if (args.size() < 5) {
-    err = kSetupTooFewArguments;
+    SilentMode = AnyFrom(args, 1, kSilentSwitches);
+    err = AnyFrom(args, 1, kHelpSwitches) ? kSetupHelpRequested : kSetupTooFewArguments;
     return msiArgs;
   }
+  // Silent wherever the walk stops: an unattended run must never wait on a box.
+  SilentMode = AnyFrom(args, 5, kSilentSwitches);
   MsiFileName = args[1];
   const std::string& sUpgradeCode = args[2];
   const std::string& sProductCode = args[3];
   const std::string& sPackageCode = args[4];
   std::string sMsiFullName = setupDirectory + MsiFileName;
 
-  if (CheckMSIProductStatus(0, sProductCode, sUpgradeCode, sPackageCode) ==
-      kProductFromOtherPackage) {
-    msiArgs += kReinstallProperties;
-  }
+  int status = CheckMSIProductStatus(0, sProductCode, sUpgradeCode, sPackageCode);
   for (size_t i = 5; i < args.size(); ++i) {
     if (!ApplySwitch(args[i], mode, msiParamsGiven, msiArgs, err)) break;
+  }
+  // Windows Installer evaluates REMOVE before REINSTALL: with /x or /a these
+  // would bring the product back.
+  if (status == kProductFromOtherPackage && mode == kPackage) {
+    msiArgs.insert(0, kReinstallProperties);
   }
   if (!msiParamsGiven) {
     std::string logArgs = BuildMsiLogArgs();

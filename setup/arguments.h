@@ -27,7 +27,8 @@ enum ProductStatus {
 
 // The MSI file name of the run (first positional argument).
 extern std::string MsiFileName;
-// Set by "/s" or "/S": no usage box.
+// Set when "/s" or "/S" is among the switches, wherever the walk stops: no
+// usage box and no window of the shell's.
 extern bool SilentMode;
 
 // The parameter string for msiexec. `err` becomes 0 when it may be used,
@@ -43,7 +44,8 @@ std::string BuildMsiLogArgs();
 std::string GetInstallModeSwitch(int mode);
 
 // Asks the Windows Installer whether the product of `upgradeCode` with
-// `productCode`, and the package `packageCode` of it, are installed.
+// `productCode`, and the package `packageCode` of it, are installed. Codes that
+// are GUIDs match whatever their case; other text must match byte for byte.
 int CheckMSIProductStatus(LogHandle handle, const std::string& productCode,
                           const std::string& upgradeCode, const std::string& packageCode);
 

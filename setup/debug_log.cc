@@ -1,6 +1,9 @@
 #include "setup/debug_log.h"
 
 #include <cstring>
+#include <atomic>
+#include <string>
+#include <utility>
 
 bool DebugLogEnabled = false;
 DebugLogFile DebugLogStream;
@@ -34,28 +37,111 @@ void DebugLogFile::close() {
 }
 
 namespace {
+
 bool LogIsOpen() { return DebugLogEnabled && DebugLogStream.is_open(); }
+
+// --- Lines written before the log opens, kept in memory until it does.
+// The earliest lines explain the rest; once the bound is reached later ones
+// are dropped, so a run that never opens the log holds little.
+constexpr size_t kEarlyLinesBound = 64 * 1024;
+
+// The lines joined by line feeds: written as one piece, in text mode each
+// becomes a line end of its own.
+struct EarlyLines {
+  std::string text;
+  bool held = false;
+  bool full = false;
+};
+
+EarlyLines& Early() {
+  static EarlyLines early;
+  return early;
+}
+
+// Firmware checks may run on several threads while the log is off. A flag
+// rather than std::mutex, whose thread library would grow the setup program.
+class EarlyLock {
+ public:
+  EarlyLock() {
+    while (Flag().test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  ~EarlyLock() { Flag().clear(std::memory_order_release); }
+  EarlyLock(const EarlyLock&) = delete;
+  EarlyLock& operator=(const EarlyLock&) = delete;
+
+ private:
+  static std::atomic_flag& Flag() {
+    static std::atomic_flag flag = ATOMIC_FLAG_INIT;
+    return flag;
+  }
+};
+
+void HoldEarlyLine(std::string_view first, std::string_view second, std::string_view third) {
+  EarlyLock guard;
+  EarlyLines& early = Early();
+  size_t size = first.size() + second.size() + third.size() + 1;
+  if (early.full || early.text.size() + size > kEarlyLinesBound) {
+    early.full = true;
+    return;
+  }
+  if (early.held) early.text.push_back('\n');
+  // By pointer and size: the library's string_view forms of std::string come
+  // with its wide strings, which would grow the setup program by a sixth.
+  for (std::string_view piece : {first, second, third}) {
+    early.text.append(piece.data(), piece.size());
+  }
+  early.held = true;
+}
+
+void WriteEarlyLines() {
+  EarlyLines early;
+  {
+    EarlyLock guard;
+    std::swap(early, Early());
+  }
+  // c_str(), not data(): the library's non-const data() comes with its wide strings.
+  if (early.held) {
+    DebugLogStream.write_line(std::string_view(early.text.c_str(), early.text.size()));
+  }
+}
+
+// One line to the open log; before the log was ever turned on, to memory.
+void EmitLine(std::string_view first, std::string_view second = {}, std::string_view third = {}) {
+  if (LogIsOpen()) {
+    DebugLogStream.write_line(first, second, third);
+  } else if (!DebugLogEnabled) {
+    HoldEarlyLine(first, second, third);
+  }
+}
+
 }  // namespace
+
+void DiscardEarlyLogLines() {
+  EarlyLock guard;
+  Early() = EarlyLines{};
+}
 
 bool OpenDebugLog(const char* path) {
   DebugLogEnabled = true;
   DebugLogStream.open(path);
-  return DebugLogStream.good();
+  if (!DebugLogStream.good()) {
+    DiscardEarlyLogLines();
+    return false;
+  }
+  WriteEarlyLines();
+  return true;
 }
 
-void LogMessage(LogHandle, const char* text) {
-  if (LogIsOpen()) DebugLogStream.write_line(text);
-}
+void LogMessage(LogHandle, const char* text) { EmitLine(text); }
 
 void LogMessageParam(LogHandle, const char* templ, const char* value) {
-  if (!LogIsOpen()) return;
   const char* marker = std::strstr(templ, "[1]");
   if (marker == nullptr) {
-    DebugLogStream.write_line(templ);
+    EmitLine(templ);
     return;
   }
-  DebugLogStream.write_line(std::string_view(templ, static_cast<size_t>(marker - templ)), value,
-                            marker + 3);
+  EmitLine(std::string_view(templ, static_cast<size_t>(marker - templ)), value, marker + 3);
 }
 
 void CloseDebugLog() {

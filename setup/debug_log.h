@@ -36,13 +36,17 @@ class DebugLogFile {
 extern bool DebugLogEnabled;
 extern DebugLogFile DebugLogStream;
 
-// Turns the log on and opens `path` (relative paths from the current folder).
-// Returns whether the stream is in a good state afterwards.
+// Turns the log on and opens `path` (relative paths from the current folder);
+// the lines kept from before go in first. Returns whether the stream is in a
+// good state afterwards.
 bool OpenDebugLog(const char* path);
-// Writes `text` as one line when the log is on and open.
+// Writes `text` as one line when the log is on and open. Before the log was
+// ever turned on, the line is kept in memory (bounded) for OpenDebugLog.
 void LogMessage(LogHandle handle, const char* text);
-// Writes `templ` with its first "[1]" replaced by `value` as one line; a
-// template without the marker is written alone.
+// Writes `templ` with its first "[1]" replaced by `value` as one line, kept
+// like LogMessage's; a template without the marker is written alone.
 void LogMessageParam(LogHandle handle, const char* templ, const char* value);
+// Forgets the lines kept from before the log opened: a new run begins.
+void DiscardEarlyLogLines();
 // Closes the log if it is on and open.
 void CloseDebugLog();

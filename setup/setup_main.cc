@@ -11,6 +11,8 @@ namespace {
 
 constexpr uint32_t kModulePathStart = 2048;
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+// The most characters a process's command line can have, terminator included.
+constexpr size_t kMaxCommandLine = 32767;
 
 constexpr char kUsageText[] =
     "Command line parameters: \n /? , /h usage instructions\n /L Language ID \n/S Hide "
@@ -40,6 +42,11 @@ std::string SystemDirectoryWithSlash() {
     buffer.assign(length, '\0');  // too small: `length` is the size it needs
   }
   return "";
+}
+
+// A log line with a number at "[1]", written as "%lu" would.
+void LogNumber(const char* templ, uint64_t value) {
+  LogMessageParam(0, templ, std::to_string(value).c_str());
 }
 
 }  // namespace
@@ -74,14 +81,37 @@ int RunMsiexec(const std::string& file, const std::string& parameters) {
   // By its full path: a copy planted beside the package or in the current
   // folder must never run.
   std::string systemDirectory = SystemDirectoryWithSlash();
-  if (systemDirectory.empty()) return kSetupMsiexecNotStarted;
+  if (systemDirectory.empty()) {
+    LogMessage(0, "RunMsiexec: no system directory, msiexec not started");
+    return kSetupMsiexecNotStarted;
+  }
+  std::string program = systemDirectory + file;
+  std::string command = program + " " + parameters;
+  // The system would cut a longer command line and msiexec would run what is
+  // left of it. The shell puts the program in quotes; the terminator counts.
+  if (command.size() + 2 + 1 > kMaxCommandLine) {
+    LogNumber("RunMsiexec: command too long, not started: [1] characters", command.size());
+    return kSetupMsiexecNotStarted;
+  }
+  LogMessageParam(0, "RunMsiexec: starting [1]", command.c_str());
   os::Os& system = os::Current();
   os::UniqueHandle process(
-      system.ShellExecuteProcess((systemDirectory + file).c_str(), parameters.c_str()));
-  if (!process.valid()) return kSetupMsiexecNotStarted;
-  system.WaitForProcess(process.get(), kInfinite);
+      system.ShellExecuteProcess(program.c_str(), parameters.c_str(), SilentMode));
+  if (!process.valid()) {
+    LogNumber("RunMsiexec: msiexec not started, error [1]", system.LastError());
+    return kSetupMsiexecNotStarted;
+  }
+  // Without the end of the wait the exit code says nothing about the outcome.
+  if (system.WaitForProcess(process.get(), kInfinite) != os::kWaitObject0) {
+    LogNumber("RunMsiexec: waiting for msiexec failed, error [1]", system.LastError());
+    return kSetupExitCodeUnknown;
+  }
   uint32_t dwExitCode = 0;
-  if (!system.ExitCodeOfProcess(process.get(), &dwExitCode)) return kSetupExitCodeUnknown;
+  if (!system.ExitCodeOfProcess(process.get(), &dwExitCode)) {
+    LogNumber("RunMsiexec: exit code of msiexec unreadable, error [1]", system.LastError());
+    return kSetupExitCodeUnknown;
+  }
+  LogNumber("RunMsiexec: msiexec exit code [1]", dwExitCode);
   return static_cast<int>(dwExitCode);
 }
 
@@ -90,6 +120,7 @@ int SetupMain(int argc, char** argv) {
   int err = 0;
   SilentMode = false;
   DebugLogEnabled = false;
+  DiscardEarlyLogLines();
   std::string msiFolder = GetSetupDirectory(err);
   if (err == 0) {
     std::string msiArgs = BuildMsiexecArgs(allArgs, msiFolder, err);

@@ -7,8 +7,8 @@
 inline constexpr int kSetupMsiexecNotStarted = 1;
 inline constexpr int kSetupNoModulePath = 2;
 inline constexpr int kSetupNoModuleHandle = 3;
-// msiexec ran but its exit code could not be read: the outcome is unknown and
-// must not read as success (ERROR_INSTALL_FAILURE).
+// msiexec ran but the wait for it failed or its exit code could not be read:
+// the outcome is unknown and must not read as success (ERROR_INSTALL_FAILURE).
 inline constexpr int kSetupExitCodeUnknown = 1603;
 
 // The whole run; returns the process exit code.
@@ -22,5 +22,7 @@ std::string GetSetupDirectory(int& err);
 void ShowUsage();
 
 // Starts `file` from the system directory with `parameters`, waits for it and
-// returns its exit code; kSetupMsiexecNotStarted when no process started.
+// returns its exit code; kSetupMsiexecNotStarted when no process started or
+// the command line would be too long for the system. The shell shows no error
+// box in a silent run.
 int RunMsiexec(const std::string& file, const std::string& parameters);

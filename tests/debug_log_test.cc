@@ -33,20 +33,51 @@ TEST(DebugLogTest, MarkerRules) {
   for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], cases[i].line) << cases[i].templ;
 }
 
-TEST(DebugLogTest, NothingIsWrittenBeforeTheLogIsOpened) {
+TEST(DebugLogTest, LinesFromBeforeTheOpenComeFirst) {
   testing_support::ResetDebugLog();
-  LogMessage(0, "lost");
-  LogMessageParam(0, "lost [1]", "too");
+  LogMessage(0, "early ");
+  LogMessageParam(0, "early [1] too", "value");
+  LogMessageParam(0, "no marker", "dropped");
   ScratchDir dir;
   ASSERT_TRUE(OpenDebugLog(dir.file("log.txt").c_str()));
   LogMessage(7, "kept ");
   CloseDebugLog();
+  LogMessage(0, "after the close");
 #ifdef _WIN32
-  const char* line_end = "\r\n";  // text mode
+  const std::string line_end = "\r\n";  // text mode
 #else
-  const char* line_end = "\n";
+  const std::string line_end = "\n";
 #endif
-  EXPECT_EQ(ReadFile(dir.file("log.txt")), std::string("kept ") + line_end);
+  EXPECT_EQ(ReadFile(dir.file("log.txt")), "early " + line_end + "early value too" + line_end +
+                                               "no marker" + line_end + "kept " + line_end);
+  // Reopened, the log starts afresh: nothing was kept after it was turned on.
+  ASSERT_TRUE(OpenDebugLog(dir.file("log.txt").c_str()));
+  CloseDebugLog();
+  EXPECT_EQ(ReadFile(dir.file("log.txt")), "");
+  testing_support::ResetDebugLog();
+}
+
+TEST(DebugLogTest, LinesFromBeforeTheOpenAreBounded) {
+  const std::string line(1000, 'x');
+  struct Case {
+    int lines_before;
+    size_t lines_kept;
+  };
+  const Case cases[] = {{0, 0}, {65, 65}, {66, 65}, {5000, 65}};
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    testing_support::ResetDebugLog();
+    for (int i = 0; i < c.lines_before; ++i) {
+      LogMessageParam(0, "[1]", (std::to_string(i) + line).c_str());
+    }
+    ASSERT_TRUE(OpenDebugLog(dir.file("log.txt").c_str()));
+    LogMessage(0, "opened");
+    CloseDebugLog();
+    std::vector<std::string> lines = testing_support::ReadLines(dir.file("log.txt"));
+    ASSERT_EQ(lines.size(), c.lines_kept + 1) << c.lines_before;
+    for (size_t i = 0; i < c.lines_kept; ++i) EXPECT_EQ(lines[i], std::to_string(i) + line);
+    EXPECT_EQ(lines.back(), "opened");
+  }
   testing_support::ResetDebugLog();
 }
 
@@ -67,11 +98,17 @@ TEST(DebugLogTest, SecondOpenFailsKeepsFirstFileAndStopsLaterLines) {
 TEST(DebugLogTest, FailedOpenLeavesLogOnButSilent) {
   ScratchDir dir;
   testing_support::ResetDebugLog();
+  LogMessage(0, "early");
   EXPECT_FALSE(OpenDebugLog(dir.file("no_such_folder/log.txt").c_str()));
   EXPECT_TRUE(DebugLogEnabled);
   EXPECT_FALSE(DebugLogStream.is_open());
   LogMessage(0, "nowhere");  // must not crash
   CloseDebugLog();
+  // Neither the early line nor the later one waits for another log.
+  DebugLogEnabled = false;
+  ASSERT_TRUE(OpenDebugLog(dir.file("log.txt").c_str()));
+  CloseDebugLog();
+  EXPECT_EQ(ReadFile(dir.file("log.txt")), "");
   testing_support::ResetDebugLog();
 }
 

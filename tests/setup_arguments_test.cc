@@ -14,6 +14,13 @@ constexpr char kProduct[] = "{22222222-2222-2222-2222-222222222222}";
 constexpr char kPackage[] = "{33333333-3333-3333-3333-333333333333}";
 constexpr char kOtherProduct[] = "{44444444-4444-4444-4444-444444444444}";
 constexpr char kOtherPackage[] = "{55555555-5555-5555-5555-555555555555}";
+// Codes with letters, as the Windows Installer keeps them and as typed in lower case.
+constexpr char kLetteredUpgrade[] = "{79C8D96D-AB12-4CDE-8F00-0A1B2C3D4E5F}";
+constexpr char kLetteredProduct[] = "{A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D}";
+constexpr char kLetteredPackage[] = "{FEDCBA98-7654-4321-ABCD-EF0123456789}";
+constexpr char kLowerUpgrade[] = "{79c8d96d-ab12-4cde-8f00-0a1b2c3d4e5f}";
+constexpr char kLowerProduct[] = "{a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d}";
+constexpr char kLowerPackage[] = "{fedcba98-7654-4321-abcd-ef0123456789}";
 constexpr char kLog[] = "/l*vx  C:\\Users\\u\\AppData\\Local\\VNTR_Oriel2.log";
 
 class ArgumentsTest : public ::testing::Test {
@@ -39,27 +46,41 @@ class ArgumentsTest : public ::testing::Test {
 };
 
 TEST_F(ArgumentsTest, WorkedResults) {
+  enum Installed { kNothing, kOtherPackageOfIt, kOtherProductOfFamily, kThisPackage };
   struct Case {
     const char* name;
-    bool reinstall;
+    Installed installed;
     std::vector<std::string> switches;
     std::string expected;
   };
+  const std::string reinstall = "REINSTALL=ALL REINSTALLMODE=vomus";
   const Case cases[] = {
-      {"no switches, nothing installed", false, {},
+      {"no switches, nothing installed", kNothing, {},
        std::string("/package C:\\pkg\\drv.msi  ") + kLog},
-      {"no switches, same product from another package", true, {},
-       std::string("/package C:\\pkg\\drv.msi REINSTALL=ALL REINSTALLMODE=vomus ") + kLog},
-      {"uninstall, language, silent, msiexec parameters", false, {"/x", "/L1033", "/S", "/v/qn"},
+      {"no switches, same product from another package", kOtherPackageOfIt, {},
+       "/package C:\\pkg\\drv.msi " + reinstall + " " + kLog},
+      {"reinstall before the other parameters", kOtherPackageOfIt, {"/L1033", "/S", "/v/qn"},
+       "/package C:\\pkg\\drv.msi " + reinstall + " /g 1033 /qn"},
+      {"uninstall of another package's product removes it", kOtherPackageOfIt,
+       {"/S", "/x", "/v/qn"}, "/x C:\\pkg\\drv.msi  /qn"},
+      {"administrative image of another package's product", kOtherPackageOfIt, {"/a"},
+       std::string("/a C:\\pkg\\drv.msi  ") + kLog},
+      {"other products of the family add nothing", kOtherProductOfFamily, {},
+       std::string("/package C:\\pkg\\drv.msi  ") + kLog},
+      {"this very package adds nothing", kThisPackage, {},
+       std::string("/package C:\\pkg\\drv.msi  ") + kLog},
+      {"uninstall, language, silent, msiexec parameters", kNothing, {"/x", "/L1033", "/S", "/v/qn"},
        "/x C:\\pkg\\drv.msi  /g 1033 /qn"},
-      {"administrative", false, {"/A"}, std::string("/a C:\\pkg\\drv.msi  ") + kLog},
-      {"bare /L", false, {"/L"}, std::string("/package C:\\pkg\\drv.msi  /g  ") + kLog},
-      {"bare /v suppresses the log switch", false, {"/v"}, "/package C:\\pkg\\drv.msi  "},
-      {"two /v", false, {"/vA=1", "/VB=2"}, "/package C:\\pkg\\drv.msi  A=1 B=2"},
+      {"administrative", kNothing, {"/A"}, std::string("/a C:\\pkg\\drv.msi  ") + kLog},
+      {"bare /L", kNothing, {"/L"}, std::string("/package C:\\pkg\\drv.msi  /g  ") + kLog},
+      {"bare /v suppresses the log switch", kNothing, {"/v"}, "/package C:\\pkg\\drv.msi  "},
+      {"two /v", kNothing, {"/vA=1", "/VB=2"}, "/package C:\\pkg\\drv.msi  A=1 B=2"},
   };
   for (const Case& c : cases) {
     fake_.installed.clear();
-    if (c.reinstall) Install(kProduct, kOtherPackage);
+    if (c.installed == kOtherPackageOfIt) Install(kProduct, kOtherPackage);
+    if (c.installed == kOtherProductOfFamily) Install(kOtherProduct, kPackage);
+    if (c.installed == kThisPackage) Install(kProduct, kPackage);
     int err = -7;
     EXPECT_EQ(Build(c.switches, err), c.expected) << c.name;
     EXPECT_EQ(err, 0) << c.name;
@@ -77,12 +98,14 @@ TEST_F(ArgumentsTest, SwitchResults) {
       {{"/h"}, kSetupHelpRequested, false},
       {{"/H"}, kSetupHelpRequested, false},
       {{"/S", "/?"}, kSetupHelpRequested, true},
-      {{"/?", "/S"}, kSetupHelpRequested, false},
+      {{"/?", "/S"}, kSetupHelpRequested, true},
+      {{"/q", "/S", "/v/qn"}, kSetupBadSwitch, true},
+      {{"/?", "/silent"}, kSetupHelpRequested, false},
       {{"/a", "/x"}, kSetupBadSwitch, false},
       {{"/a", "/a"}, kSetupBadSwitch, false},
       {{"/X", "/A"}, kSetupBadSwitch, false},
       {{"/bogus", "/?"}, kSetupBadSwitch, false},
-      {{"/bogus", "/S"}, kSetupBadSwitch, false},
+      {{"/bogus", "/S"}, kSetupBadSwitch, true},
       {{"/S", "/bogus"}, kSetupBadSwitch, true},
       {{"/Debuglog"}, kSetupBadSwitch, false},
       {{"/silent"}, kSetupBadSwitch, false},
@@ -148,6 +171,27 @@ TEST_F(ArgumentsTest, InstallModeSwitches) {
   for (const auto& [mode, text] : cases) EXPECT_EQ(GetInstallModeSwitch(mode), text) << mode;
 }
 
+TEST_F(ArgumentsTest, DebugLogFileNames) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/debuglog", "vntr_oriel2_setup.txt"},
+      {"/DEBUGLOG", "vntr_oriel2_setup.txt"},
+      {"/debuglogX", "X"},
+      {"/DEBUGLOGab.txt", "ab.txt"},
+  };
+  std::filesystem::path previous = std::filesystem::current_path();
+  for (const auto& [arg, file] : cases) {
+    testing_support::ScratchDir dir;
+    std::filesystem::current_path(dir.path());
+    testing_support::ResetDebugLog();
+    int err = 0;
+    Build({arg}, err);
+    CloseDebugLog();
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(err, 0) << arg;
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / file)) << arg;
+  }
+}
+
 TEST_F(ArgumentsTest, DebugLogSwitchOpensTheNamedFile) {
   testing_support::ScratchDir dir;
   std::string path = dir.file("named.txt");
@@ -162,9 +206,8 @@ TEST_F(ArgumentsTest, DebugLogSwitchOpensTheNamedFile) {
 TEST_F(ArgumentsTest, DebugLogThatCannotOpenStopsTheWalk) {
   testing_support::ScratchDir dir;
   int err = 0;
-  Build({"/debuglog" + dir.file("missing/x.txt"), "/S"}, err);
+  Build({"/debuglog" + dir.file("missing/x.txt"), "/bogus"}, err);
   EXPECT_EQ(err, kSetupLogNotOpened);
-  EXPECT_FALSE(SilentMode);
 }
 
 TEST_F(ArgumentsTest, ProductStatuses) {
@@ -175,6 +218,9 @@ TEST_F(ArgumentsTest, ProductStatuses) {
     bool info_fails;
     int status;
     const char* logged;
+    const char* upgrade = kUpgrade;
+    const char* product = kProduct;
+    const char* package = kPackage;
   };
   const Case cases[] = {
       {"nothing installed", {}, -1, false, kNothingRelatedInstalled, nullptr},
@@ -187,8 +233,20 @@ TEST_F(ArgumentsTest, ProductStatuses) {
        -1, false, kThisPackageInstalled, nullptr},
       {"other family only", {{kOtherProduct, kProduct, kPackage}}, -1, false,
        kNothingRelatedInstalled, nullptr},
-      {"product code differs in case", {{kUpgrade, "{22222222-2222-2222-2222-22222222222A}", kPackage}},
+      {"product code differs", {{kUpgrade, "{22222222-2222-2222-2222-22222222222A}", kPackage}},
        -1, false, kOnlyOtherProductsOfFamily, nullptr},
+      {"codes typed in lower case, other package",
+       {{kLetteredUpgrade, kLetteredProduct, kOtherPackage}}, -1, false, kProductFromOtherPackage,
+       nullptr, kLowerUpgrade, kLowerProduct, kLowerPackage},
+      {"codes typed in lower case, this package",
+       {{kLetteredUpgrade, kLetteredProduct, kLetteredPackage}}, -1, false, kThisPackageInstalled,
+       nullptr, kLowerUpgrade, kLowerProduct, kLowerPackage},
+      {"codes in mixed case", {{kLetteredUpgrade, kLetteredProduct, kLowerPackage}}, -1, false,
+       kThisPackageInstalled, nullptr, kLetteredUpgrade, kLowerProduct, kLetteredPackage},
+      {"text that is no GUID keeps its case", {{kUpgrade, "{Abc}", "{Pkg}"}}, -1, false,
+       kOnlyOtherProductsOfFamily, nullptr, kUpgrade, "{ABC}", "{Pkg}"},
+      {"no GUID package code keeps its case", {{kUpgrade, kProduct, "pkg-a"}}, -1, false,
+       kProductFromOtherPackage, nullptr, kUpgrade, kProduct, "PKG-A"},
       {"enumeration fails", {}, 0, false, kProductQueryFailed,
        "CheckMSIProductStatus: MsiEnumRelatedProducts failed "},
       {"enumeration fails later", {{kUpgrade, kOtherProduct, kPackage}}, 1, false,
@@ -201,7 +259,7 @@ TEST_F(ArgumentsTest, ProductStatuses) {
     fake_.enum_fails_at = c.enum_fails_at;
     fake_.product_info_fails = c.info_fails;
     testing_support::CapturedLog log;
-    EXPECT_EQ(CheckMSIProductStatus(0, kProduct, kUpgrade, kPackage), c.status) << c.name;
+    EXPECT_EQ(CheckMSIProductStatus(0, c.product, c.upgrade, c.package), c.status) << c.name;
     std::vector<std::string> expected;
     if (c.logged) expected.push_back(c.logged);
     EXPECT_EQ(log.Lines(), expected) << c.name;

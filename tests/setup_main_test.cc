@@ -17,8 +17,11 @@ class FakeRunOs : public testing_support::FakeSetupOs {
   bool shell_starts_process = true;
   bool exit_code_readable = true;
   uint32_t exit_code = 0;
+  uint32_t wait_result = os::kWaitObject0;
+  bool waited = false;
 
   std::string shell_file, shell_parameters;
+  bool shell_no_ui = false;
   std::vector<os::Handle> closed;
   struct Box {
     std::string text, caption;
@@ -27,18 +30,22 @@ class FakeRunOs : public testing_support::FakeSetupOs {
   std::vector<Box> boxes;
 
   bool HasModuleHandle() override { return has_module_handle; }
-  os::Handle ShellExecuteProcess(const char* file, const char* parameters) override {
+  os::Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) override {
     shell_file = file;
     shell_parameters = parameters;
+    shell_no_ui = no_ui;
     return shell_starts_process ? kFakeProcess : os::kNoHandle;
   }
-  uint32_t WaitForProcess(os::Handle, uint32_t timeout_ms) override {
+  uint32_t WaitForProcess(os::Handle process, uint32_t timeout_ms) override {
+    EXPECT_EQ(process, kFakeProcess);
     EXPECT_EQ(timeout_ms, 0xFFFFFFFFu);
-    return os::kWaitObject0;
+    waited = true;
+    return wait_result;
   }
+  // As a real process: still running until it has been waited for.
   bool ExitCodeOfProcess(os::Handle process, uint32_t* code) override {
     EXPECT_EQ(process, kFakeProcess);
-    if (exit_code_readable) *code = exit_code;
+    if (exit_code_readable) *code = waited ? exit_code : os::kStillActive;
     return exit_code_readable;
   }
   bool Close(os::Handle handle) override {
@@ -82,6 +89,33 @@ TEST_F(SetupMainTest, RunsMsiexecFromTheSystemDirectoryAndReturnsItsCodeUnchange
   EXPECT_TRUE(fake_.boxes.empty());
 }
 
+TEST_F(SetupMainTest, CommandLengthLimit) {
+  const std::string start = "C:\\windows\\system32\\msiexec.exe /package C:\\pkg\\drv.msi  ";
+  // The shell adds quotes around the program and the system a terminator.
+  const std::pair<size_t, bool> cases[] = {
+      {32763, true}, {32764, true}, {32765, false}, {32767, false}, {32768, false}};
+  for (const auto& [length, starts] : cases) {
+    fake_.shell_file.clear();
+    std::string passed(length - start.size(), 'p');
+    int result = Run({"/S", "/v" + passed});
+    EXPECT_EQ(!fake_.shell_file.empty(), starts) << length;
+    EXPECT_EQ(result, starts ? 0 : kSetupMsiexecNotStarted) << length;
+    if (starts) {
+      EXPECT_EQ(fake_.shell_file + " " + fake_.shell_parameters, start + passed);
+    }
+  }
+}
+
+TEST_F(SetupMainTest, ShellShowsNoErrorBoxInASilentRun) {
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"/v/qn"}, false}, {{"/S", "/v/qn"}, true}, {{"/v/qn", "/s"}, true}};
+  for (const auto& [switches, no_ui] : cases) {
+    fake_.shell_no_ui = !no_ui;
+    EXPECT_EQ(Run(switches), 0);
+    EXPECT_EQ(fake_.shell_no_ui, no_ui) << ::testing::PrintToString(switches);
+  }
+}
+
 TEST_F(SetupMainTest, FailurePathsThroughTheSeam) {
   struct Case {
     const char* name;
@@ -104,6 +138,13 @@ TEST_F(SetupMainTest, FailurePathsThroughTheSeam) {
        kSetupMsiexecNotStarted, true},
       {"exit code unreadable", [](FakeRunOs& f) { f.exit_code_readable = false; },
        kSetupExitCodeUnknown, true},
+      {"wait fails", [](FakeRunOs& f) { f.wait_result = os::kWaitFailed; }, kSetupExitCodeUnknown,
+       true},
+      {"wait ends otherwise", [](FakeRunOs& f) { f.wait_result = os::kWaitTimeout; },
+       kSetupExitCodeUnknown, true},
+      {"command longer than the system takes",
+       [](FakeRunOs& f) { f.local_app_data = "C:\\" + std::string(33000, 'a'); },
+       kSetupMsiexecNotStarted, false},
   };
   for (const Case& c : cases) {
     FakeRunOs fake;
@@ -141,10 +182,25 @@ TEST_F(SetupMainTest, UsageBox) {
     bool box;
   };
   const Case cases[] = {
-      {{"/?"}, true, 0, true},          {{"/h", "/S"}, true, 0, true},
-      {{"/S", "/H"}, true, 0, false},   {{"/bogus"}, true, 87, true},
-      {{"/S", "/bogus"}, true, 87, false}, {{"/bogus", "/S"}, true, 87, true},
-      {{}, false, 101, false},          {{"/x", "/a"}, true, 87, true},
+      {{"/?"}, true, 0, true},
+      {{"/h", "/S"}, true, 0, false},
+      {{"/S", "/H"}, true, 0, false},
+      {{"/bogus"}, true, 87, true},
+      {{"/S", "/bogus"}, true, 87, false},
+      {{"/bogus", "/S"}, true, 87, false},
+      {{"/q", "/S", "/v/qn"}, true, 87, false},
+      {{"/x", "/a"}, true, 87, true},
+      {{"/x", "/a", "/s"}, true, 87, false},
+      // Fewer than four positional arguments: help still shows, all else is 101.
+      {{}, false, 101, false},
+      {{"/?"}, false, 0, true},
+      {{"/H"}, false, 0, true},
+      {{"drv.msi", "{U}", "/h"}, false, 0, true},
+      {{"/?", "/S"}, false, 0, false},
+      {{"/s", "/h"}, false, 0, false},
+      {{"/S"}, false, 101, false},
+      {{"/?x"}, false, 101, false},
+      {{"drv.msi", "{U}", "{P}"}, false, 101, false},
   };
   for (const Case& c : cases) {
     fake_.boxes.clear();
@@ -161,27 +217,58 @@ TEST_F(SetupMainTest, UsageBox) {
   }
 }
 
-TEST_F(SetupMainTest, DebugLogIsClosedOnEveryPath) {
+TEST_F(SetupMainTest, DebugLogHoldsTheWholeRunAndIsClosedOnEveryPath) {
   testing_support::ScratchDir dir;
-  for (bool fail_handle : {false, true}) {
-    testing_support::ResetDebugLog();
-    fake_.has_module_handle = !fail_handle;
-    std::string path = dir.file(fail_handle ? "b.txt" : "a.txt");
-    fake_.installed = {{"{U}", "{P}", "{other}"}};
-    fake_.product_info_fails = true;  // the only message the setup flow itself can log
-    Run({"/debuglog" + path, "/S"});
-    EXPECT_FALSE(DebugLogStream.is_open());
+  std::string path = dir.file("a.txt");
+  const char* check = "CheckMSIProductStatus: MsiGetProductInfo failed ";
+  const std::string started =
+      "RunMsiexec: starting C:\\windows\\system32\\msiexec.exe /package C:\\pkg\\drv.msi  /qn";
+  struct Case {
+    std::vector<std::string> switches;
+    int result;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {{"/S", "/v/qn"}, 1602, {check, started, "RunMsiexec: msiexec exit code 1602"}},
+      {{"/?"}, 0, {check}},
+      {{"/bogus"}, 87, {check}},
+      {{"/debuglog" + dir.file("b.txt")}, 4, {check}},  // a second log does not open
+  };
+  fake_.installed = {{"{U}", "{P}", "{other}"}};
+  fake_.product_info_fails = true;  // the product check's message comes before the log opens
+  fake_.exit_code = 1602;
+  for (const Case& c : cases) {
+    std::vector<std::string> switches = {"/debuglog" + path};
+    switches.insert(switches.end(), c.switches.begin(), c.switches.end());
+    std::string label = ::testing::PrintToString(c.switches);
+    EXPECT_EQ(Run(switches), c.result) << label;
+    EXPECT_FALSE(DebugLogStream.is_open()) << label;
+    EXPECT_EQ(testing_support::ReadLines(path), c.lines) << label;
   }
-  // The product check runs before the switch that opens the log: nothing in it.
-  EXPECT_EQ(testing_support::ReadFile(dir.file("a.txt")), "");
-  EXPECT_FALSE(std::filesystem::exists(dir.file("b.txt")));
+  fake_.has_module_handle = false;
+  Run({"/debuglog" + dir.file("c.txt"), "/S"});
+  EXPECT_FALSE(DebugLogStream.is_open());
+  EXPECT_FALSE(std::filesystem::exists(dir.file("c.txt")));
+}
+
+TEST_F(SetupMainTest, RunWithoutDebugLogWritesNoFile) {
+  testing_support::ScratchDir dir;
+  std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  fake_.enum_fails_at = 0;  // a line for the log that never opens
+  EXPECT_EQ(Run({"/S", "/v/qn"}), 0);
+  std::filesystem::current_path(previous);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 TEST_F(SetupMainTest, RunClearsStateOfAnEarlierRun) {
+  testing_support::ScratchDir dir;
+  LogMessage(0, "a line of an earlier run");
   SilentMode = true;
   DebugLogEnabled = true;
-  EXPECT_EQ(Run({"/?"}), 0);
+  EXPECT_EQ(Run({"/debuglog" + dir.file("log.txt"), "/?"}), 0);
   EXPECT_EQ(fake_.boxes.size(), 1u);
+  EXPECT_EQ(testing_support::ReadFile(dir.file("log.txt")), "");
 }
 
 }  // namespace

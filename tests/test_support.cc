@@ -52,6 +52,7 @@ void ResetDebugLog() {
   DebugLogEnabled = true;
   CloseDebugLog();
   DebugLogEnabled = false;
+  DiscardEarlyLogLines();
 }
 
 CapturedLog::CapturedLog() : path_(dir_.file("debug.log")) {

@@ -1,6 +1,7 @@
 #!/bin/bash
 # /debuglog makes its file where its path says, by default in the current
-# folder, and a log that cannot be opened ends the run with 4.
+# folder, with the msiexec command and its exit code; a log that cannot be
+# opened ends the run with 4, and a run without /debuglog writes no file.
 . "$(dirname "$0")/e2e-lib.sh"
 e2e_begin
 package=$WORK/package
@@ -9,11 +10,21 @@ make_package "$package" "build 1"
 run_setup "$package" /S /debuglog /v/qn
 expect_eq "$CODE" 0 "install with the default log: exit code"
 [ -f "$package/vntr_oriel2_setup.txt" ] || fail "no vntr_oriel2_setup.txt in the current folder"
+expect_eq "$(cat "$package/vntr_oriel2_setup.txt")" \
+  "RunMsiexec: starting C:\windows\system32\msiexec.exe /package $(winepath -w "$package")\drv.msi  /qn"$'\r\n'"RunMsiexec: msiexec exit code 0"$'\r' \
+  "the default log"
 
 mkdir "$package/logs"
 run_setup "$package" /S '/debugloglogs\setup log.txt' /x /v/qn
 expect_eq "$CODE" 0 "uninstall with a named log: exit code"
 [ -f "$package/logs/setup log.txt" ] || fail "no log at the path given"
+grep -aq "^RunMsiexec: msiexec exit code 0"$'\r'\$ "$package/logs/setup log.txt" ||
+  fail "no exit code of msiexec in the named log"
+
+before=$(ls -A "$package")
+run_setup "$package" /S /v/qn
+expect_eq "$CODE" 0 "install without a log: exit code"
+expect_eq "$(ls -A "$package")" "$before" "files in the package folder after a run without a log"
 
 run_setup "$package" /S '/debuglogmissing\setup.txt' /v/qn
 expect_eq "$CODE" 4 "a log in a folder that does not exist: exit code"

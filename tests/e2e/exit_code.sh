@@ -23,3 +23,30 @@ touch "$WINEPREFIX/drive_c/$(dirname "$sample_installed_file")"
 expect_passed_through "failed install"
 echo "not a package" >"$package/drv.msi"
 expect_passed_through "not a Windows Installer database"
+
+# A command line longer than the system takes: nothing starts and the run
+# fails, rather than msiexec running what is left after the cut. Each /L
+# becomes " /g " in msiexec's parameters; /v fills the rest up to the length.
+rm -f "$WINEPREFIX/drive_c/$(dirname "$sample_installed_file")"
+make_package "$package" "build 1"
+languages=()
+for _ in $(seq 4000); do languages+=(/L); done
+# expect_command_length LENGTH CODE: msiexec's path, a blank and the
+# parameters make LENGTH characters; the last parameter is END=1.
+expect_command_length() {
+  local start padding
+  start="C:\\windows\\system32\\msiexec.exe /package $(winepath -w "$package")\\drv.msi $(printf ' /g %.0s' "${languages[@]}") /qn /l*v msiexec.log PAD="
+  padding=$(head -c $(($1 - ${#start} - 6)) /dev/zero | tr '\0' p)
+  rm -f "$package/msiexec.log"
+  run_setup "$package" /S "${languages[@]}" "/v/qn /l*v msiexec.log PAD=$padding END=1"
+  expect_eq "$CODE" "$2" "a command of $1 characters: exit code"
+}
+# The shell quotes msiexec's path and the system counts the terminator.
+expect_command_length 32764 0
+grep -aq "END = 1" "$package/msiexec.log" || fail "msiexec did not get the whole command"
+product_installed "${SAMPLE_CODES[1]}" || fail "the product is not installed"
+run_setup "$package" /S /x /v/qn
+expect_eq "$CODE" 0 "uninstall: exit code"
+expect_command_length 32765 1
+[ ! -e "$package/msiexec.log" ] || fail "msiexec ran with a command too long"
+! product_installed "${SAMPLE_CODES[1]}" || fail "a command too long installed the product"

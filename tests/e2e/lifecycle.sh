@@ -13,20 +13,26 @@ product_installed "$product" || fail "install: the product is not installed"
 expect_eq "$(sample_installed_text)" "build 1" "install: installed file"
 
 # The same product from a new package code: only REINSTALL=ALL makes msiexec
-# replace the installed file.
+# replace the installed file. The codes typed in lower case name it all the same.
 sample_package "$package" "build 2"
-run_setup "$package" /S "/v/qn /l*v reinstall.log"
+run_in "$package" '.\setup.exe' drv.msi "${SAMPLE_CODES[@],,}" /S "/v/qn /l*v reinstall.log"
 expect_eq "$CODE" 0 "reinstall: exit code"
 grep -aq "REINSTALL = ALL" "$package/reinstall.log" || fail "reinstall: msiexec saw no REINSTALL=ALL"
 grep -aq "REINSTALLMODE = vomus" "$package/reinstall.log" ||
   fail "reinstall: msiexec saw no REINSTALLMODE=vomus"
 expect_eq "$(sample_installed_text)" "build 2" "reinstall: installed file"
 
-# Without /v setup adds msiexec's log switch itself, to a file in LocalAppData.
+# Uninstall from yet another build of the product: no reinstall brings it back.
+# Without /v setup adds msiexec's log switch itself, to a file in LocalAppData,
+# here a folder whose name has characters outside ASCII.
 # Without a display msiexec's full interface shows nothing and goes on.
-run_setup "$package" /x /S
+sample_package "$package" "build 3"
+local_app_data='C:\users\José_中文\AppData\Local'
+mkdir -p "$WINEPREFIX/drive_c/users/José_中文/AppData/Local"
+run_in "$package" cmd /c set "LocalAppData=$local_app_data&&" '.\setup.exe' drv.msi \
+  "${SAMPLE_CODES[@]}" /x /S
 expect_eq "$CODE" 0 "uninstall: exit code"
 ! product_installed "$product" || fail "uninstall: the product is still installed"
 expect_eq "$(sample_installed_text)" "" "uninstall: installed file"
-grep -aqs "REMOVE = ALL" "$WINEPREFIX"/drive_c/users/*/AppData/Local/VNTR_Oriel2.log ||
+grep -aqs "REMOVE = ALL" "$WINEPREFIX/drive_c/users/José_中文/AppData/Local/VNTR_Oriel2.log" ||
   fail "uninstall: no msiexec log of it in LocalAppData"
