@@ -20,13 +20,6 @@ constexpr uint32_t kRestLimitMs = 500;
 // A program ended at its time limit is waited for at most this long.
 constexpr uint32_t kEndWaitMs = 5000;
 
-// A 32-bit number as the log shows it.
-void LogNumber(LogHandle handle, const char* templ, uint32_t value) {
-  char text[11];
-  text::FormatBounded(text, sizeof(text), "%lu", static_cast<unsigned long>(value));
-  LogMessageParam(handle, templ, text);
-}
-
 // One call of run_cmd: its handles, its chunk buffer and what it found out.
 class CommandRun {
  public:
@@ -126,8 +119,8 @@ class CommandRun {
       exit_code = 0;
       LogMessageParam(handle_, "run_cmd: GetExitCodeProcess  in the loop failed", "");
     }
-    LogNumber(handle_, "run_cmd: proc exit code is [1]", exit_code);
-    LogNumber(handle_, "run_cmd: proc err code is [1]", wait);
+    LogMessageNumber(handle_, "run_cmd: proc exit code is [1]", exit_code);
+    LogMessageNumber(handle_, "run_cmd: proc err code is [1]", wait);
     LogMessage(handle_, "run_cmd: reading data from pipe");
     bool ended = wait == os::kWaitObject0 ||
                  (wait != os::kWaitTimeout && exit_code != os::kStillActive);
@@ -195,8 +188,8 @@ class CommandRun {
   }
 
   void Report() {
-    LogNumber(handle_, "run_cmd: WaitForSingleObject return value is [1]", last_wait_);
-    LogNumber(handle_, "run_cmd: exit code is [1]", static_cast<uint32_t>(result_));
+    LogMessageNumber(handle_, "run_cmd: WaitForSingleObject return value is [1]", last_wait_);
+    LogMessageNumber(handle_, "run_cmd: exit code is [1]", static_cast<uint32_t>(result_));
     if (read_failed_) {
       LogMessage(handle_, "run_cmdA: set exit code to PROC_PIPE_READ_FAILED ");
       result_ = PROC_PIPE_READ_FAILED;
@@ -223,7 +216,7 @@ class CommandRun {
     write_end_.reset();
     read_end_.reset();
     LogMessageParam(handle_, "run_cmd: cmd [1] ended", command_line);
-    LogNumber(handle_, "run_cmdA: exit code is [1]", static_cast<uint32_t>(result_));
+    LogMessageNumber(handle_, "run_cmdA: exit code is [1]", static_cast<uint32_t>(result_));
   }
 
   size_t Capacity() const { return capacity_ > 0 ? static_cast<size_t>(capacity_) : 0; }

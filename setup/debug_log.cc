@@ -1,9 +1,11 @@
 #include "setup/debug_log.h"
 
-#include <cstring>
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <utility>
+
+#include "common/bounded_text.h"
 
 bool DebugLogEnabled = false;
 DebugLogFile DebugLogStream;
@@ -142,6 +144,12 @@ void LogMessageParam(LogHandle, const char* templ, const char* value) {
     return;
   }
   EmitLine(std::string_view(templ, static_cast<size_t>(marker - templ)), value, marker + 3);
+}
+
+void LogMessageNumber(LogHandle handle, const char* templ, uint32_t value) {
+  char text[11];  // at most 10 digits
+  text::FormatBounded(text, sizeof(text), "%lu", static_cast<unsigned long>(value));
+  LogMessageParam(handle, templ, text);
 }
 
 void CloseDebugLog() {

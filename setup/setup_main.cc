@@ -44,11 +44,6 @@ std::string SystemDirectoryWithSlash() {
   return "";
 }
 
-// A log line with a number at "[1]", written as "%lu" would.
-void LogNumber(const char* templ, uint64_t value) {
-  LogMessageParam(0, templ, std::to_string(value).c_str());
-}
-
 }  // namespace
 
 std::string GetSetupDirectory(int& err) {
@@ -90,7 +85,7 @@ int RunMsiexec(const std::string& file, const std::string& parameters) {
   // The system would cut a longer command line and msiexec would run what is
   // left of it. The shell puts the program in quotes; the terminator counts.
   if (command.size() + 2 + 1 > kMaxCommandLine) {
-    LogNumber("RunMsiexec: command too long, not started: [1] characters", command.size());
+    LogMessageNumber(0, "RunMsiexec: command too long, not started: [1] characters", static_cast<uint32_t>(command.size()));
     return kSetupMsiexecNotStarted;
   }
   LogMessageParam(0, "RunMsiexec: starting [1]", command.c_str());
@@ -98,20 +93,20 @@ int RunMsiexec(const std::string& file, const std::string& parameters) {
   os::UniqueHandle process(
       system.ShellExecuteProcess(program.c_str(), parameters.c_str(), SilentMode));
   if (!process.valid()) {
-    LogNumber("RunMsiexec: msiexec not started, error [1]", system.LastError());
+    LogMessageNumber(0, "RunMsiexec: msiexec not started, error [1]", system.LastError());
     return kSetupMsiexecNotStarted;
   }
   // Without the end of the wait the exit code says nothing about the outcome.
   if (system.WaitForProcess(process.get(), kInfinite) != os::kWaitObject0) {
-    LogNumber("RunMsiexec: waiting for msiexec failed, error [1]", system.LastError());
+    LogMessageNumber(0, "RunMsiexec: waiting for msiexec failed, error [1]", system.LastError());
     return kSetupExitCodeUnknown;
   }
   uint32_t dwExitCode = 0;
   if (!system.ExitCodeOfProcess(process.get(), &dwExitCode)) {
-    LogNumber("RunMsiexec: exit code of msiexec unreadable, error [1]", system.LastError());
+    LogMessageNumber(0, "RunMsiexec: exit code of msiexec unreadable, error [1]", system.LastError());
     return kSetupExitCodeUnknown;
   }
-  LogNumber("RunMsiexec: msiexec exit code [1]", dwExitCode);
+  LogMessageNumber(0, "RunMsiexec: msiexec exit code [1]", dwExitCode);
   return static_cast<int>(dwExitCode);
 }
 

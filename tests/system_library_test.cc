@@ -34,7 +34,7 @@ TEST(SystemLibraryTest, CallsFailWhenTheirDllDoesNotLoad) {
   const Case cases[] = {
       {"shell", [] {
          return static_cast<int>(
-             os::Current().ShellExecuteProcess("C:\\no\\such\\program.exe", "") == os::kNoHandle);
+             os::Current().ShellExecuteProcess("C:\\no\\such\\program.exe", "", true) == os::kNoHandle);
        },
        1, {"shell32.dll", "ShellExecuteExA"}},
       {"message box", [] { return os::Current().ShowMessageBox("text", "caption", 0); }, 0,
