@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/median.h"
+
 namespace {
 
 // The folder of this program, with a trailing backslash.
@@ -91,11 +93,6 @@ double TimedRun(std::string command_line, const std::string& output) {
   }
   CloseHandle(file);
   return code == 0 ? took.count() : -1;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace

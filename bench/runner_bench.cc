@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/median.h"
+
 #include "firmware/runner.h"
 #include "platform/os.h"
 #include "tests/fixtures/child_path.h"
@@ -37,11 +39,6 @@ double TimedRun(const std::string& command_line, uint32_t expected_total) {
     return -1;
   }
   return took.count();
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace
