@@ -99,6 +99,17 @@ class Os {
   // MsiGetProductInfoA(product_code, property, value, size).
   virtual uint32_t GetProductInfo(const char* product_code, const char* property, char* value,
                                   uint32_t* size) = 0;
+
+  // --- The installer session a custom action runs in (its MSIHANDLE).
+  // MsiGetPropertyA, the whole value whatever its length ("" when not set).
+  // Returns kErrorSuccess or the installer's error.
+  virtual uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) = 0;
+  // MsiSetPropertyA; an empty value removes the property.
+  virtual uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) = 0;
+  // MsiProcessMessage(INSTALLMESSAGE_INFO) of a record whose field 0 is
+  // `text`: the installer formats it as a template and writes it to its log.
+  // Whether the installer took the message.
+  virtual bool SessionInfoMessage(uint32_t session, const char* text) = 0;
 };
 
 // The backend in use: the real one of this build unless a test replaced it.
@@ -167,6 +178,15 @@ class ForwardingOs : public Os {
   uint32_t GetProductInfo(const char* product_code, const char* property, char* value,
                           uint32_t* size) override {
     return next_.GetProductInfo(product_code, property, value, size);
+  }
+  uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) override {
+    return next_.SessionProperty(session, name, value);
+  }
+  uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) override {
+    return next_.SetSessionProperty(session, name, value);
+  }
+  bool SessionInfoMessage(uint32_t session, const char* text) override {
+    return next_.SessionInfoMessage(session, text);
   }
 
  protected:

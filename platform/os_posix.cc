@@ -255,6 +255,15 @@ class PosixOs final : public Os {
   uint32_t GetProductInfo(const char*, const char*, char*, uint32_t*) override {
     return kErrorUnknownProduct;
   }
+
+  // No installer runs here: every handle is no session.
+  uint32_t SessionProperty(uint32_t, const char*, std::string*) override {
+    return kErrorInvalidHandle;
+  }
+  uint32_t SetSessionProperty(uint32_t, const char*, const char*) override {
+    return kErrorInvalidHandle;
+  }
+  bool SessionInfoMessage(uint32_t, const char*) override { return false; }
 };
 
 }  // namespace

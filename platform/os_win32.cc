@@ -1,6 +1,7 @@
 // The real Windows services behind the seam.
 #include <windows.h>
 #include <shellapi.h>
+#include <msiquery.h>
 
 #include <string>
 
@@ -69,6 +70,20 @@ class WindowsInstaller {
   GetProductInfoFn get_product_info = nullptr;
   DWORD load_error = ERROR_SUCCESS;
 
+  // The session calls of a custom action; null each when not there.
+  using GetPropertyFn = UINT(WINAPI*)(MSIHANDLE, LPCSTR, LPSTR, LPDWORD);
+  using SetPropertyFn = UINT(WINAPI*)(MSIHANDLE, LPCSTR, LPCSTR);
+  using CreateRecordFn = MSIHANDLE(WINAPI*)(UINT);
+  using RecordSetStringFn = UINT(WINAPI*)(MSIHANDLE, UINT, LPCSTR);
+  using ProcessMessageFn = int(WINAPI*)(MSIHANDLE, INSTALLMESSAGE, MSIHANDLE);
+  using CloseHandleFn = UINT(WINAPI*)(MSIHANDLE);
+  GetPropertyFn get_property = nullptr;
+  SetPropertyFn set_property = nullptr;
+  CreateRecordFn create_record = nullptr;
+  RecordSetStringFn record_set_string = nullptr;
+  ProcessMessageFn process_message = nullptr;
+  CloseHandleFn close_handle = nullptr;
+
  private:
   WindowsInstaller() {
     HMODULE msi = SystemLibrary("msi.dll");
@@ -81,6 +96,12 @@ class WindowsInstaller {
     if (enum_related_products == nullptr || get_product_info == nullptr) {
       load_error = ERROR_PROC_NOT_FOUND;
     }
+    get_property = ProcOf<GetPropertyFn>(msi, "MsiGetPropertyA");
+    set_property = ProcOf<SetPropertyFn>(msi, "MsiSetPropertyA");
+    create_record = ProcOf<CreateRecordFn>(msi, "MsiCreateRecord");
+    record_set_string = ProcOf<RecordSetStringFn>(msi, "MsiRecordSetStringA");
+    process_message = ProcOf<ProcessMessageFn>(msi, "MsiProcessMessage");
+    close_handle = ProcOf<CloseHandleFn>(msi, "MsiCloseHandle");
   }
 };
 
@@ -260,6 +281,42 @@ class Win32Os final : public Os {
     UINT result = msi.get_product_info(product_code, property, value, &length);
     *size = length;
     return result;
+  }
+
+  uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) override {
+    WindowsInstaller& msi = WindowsInstaller::Get();
+    if (msi.get_property == nullptr) return ERROR_PROC_NOT_FOUND;
+    value->assign(255, '\0');
+    while (true) {
+      DWORD length = static_cast<DWORD>(value->size() + 1);
+      UINT result = msi.get_property(session, name, &(*value)[0], &length);
+      if (result == ERROR_MORE_DATA) {
+        value->assign(length, '\0');  // `length` is now the value's, terminator left out
+        continue;
+      }
+      value->resize(result == ERROR_SUCCESS ? length : 0);
+      return result;
+    }
+  }
+
+  uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) override {
+    WindowsInstaller& msi = WindowsInstaller::Get();
+    if (msi.set_property == nullptr) return ERROR_PROC_NOT_FOUND;
+    return msi.set_property(session, name, value);
+  }
+
+  bool SessionInfoMessage(uint32_t session, const char* text) override {
+    WindowsInstaller& msi = WindowsInstaller::Get();
+    if (msi.create_record == nullptr || msi.record_set_string == nullptr ||
+        msi.process_message == nullptr || msi.close_handle == nullptr) {
+      return false;
+    }
+    MSIHANDLE record = msi.create_record(0);
+    if (record == 0) return false;
+    bool taken = msi.record_set_string(record, 0, text) == ERROR_SUCCESS &&
+                 msi.process_message(session, INSTALLMESSAGE_INFO, record) >= 0;
+    msi.close_handle(record);
+    return taken;
   }
 
  private:

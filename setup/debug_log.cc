@@ -35,7 +35,16 @@ void DebugLogFile::close() {
 
 namespace {
 bool LogIsOpen() { return DebugLogEnabled && DebugLogStream.is_open(); }
+
+LogRelay g_relay = nullptr;
+
+void Relay(LogHandle handle, std::string_view first, std::string_view second = {},
+           std::string_view third = {}) {
+  if (handle != 0 && g_relay != nullptr) g_relay(handle, first, second, third);
+}
 }  // namespace
+
+void SetLogRelay(LogRelay relay) { g_relay = relay; }
 
 bool OpenDebugLog(const char* path) {
   DebugLogEnabled = true;
@@ -43,19 +52,21 @@ bool OpenDebugLog(const char* path) {
   return DebugLogStream.good();
 }
 
-void LogMessage(LogHandle, const char* text) {
+void LogMessage(LogHandle handle, const char* text) {
+  Relay(handle, text);
   if (LogIsOpen()) DebugLogStream.write_line(text);
 }
 
-void LogMessageParam(LogHandle, const char* templ, const char* value) {
-  if (!LogIsOpen()) return;
+void LogMessageParam(LogHandle handle, const char* templ, const char* value) {
   const char* marker = std::strstr(templ, "[1]");
   if (marker == nullptr) {
-    DebugLogStream.write_line(templ);
+    Relay(handle, templ);
+    if (LogIsOpen()) DebugLogStream.write_line(templ);
     return;
   }
-  DebugLogStream.write_line(std::string_view(templ, static_cast<size_t>(marker - templ)), value,
-                            marker + 3);
+  std::string_view before(templ, static_cast<size_t>(marker - templ));
+  Relay(handle, before, value, marker + 3);
+  if (LogIsOpen()) DebugLogStream.write_line(before, value, marker + 3);
 }
 
 void CloseDebugLog() {
