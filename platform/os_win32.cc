@@ -113,10 +113,12 @@ std::string UniquePipeName() {
          std::to_string(::InterlockedIncrement(&counter));
 }
 
-// The event that a read of a child's output waits on: one per thread, made
-// on first use, since making one per read costs two more system calls a chunk.
+// The event that a read of a child's output waits on: made on first use,
+// since making one per read costs two more system calls a chunk. One for the
+// process, as one check runs at a time: a thread_local one, in the custom
+// action DLL, kept the installer's action thread from ever ending under Wine.
 HANDLE ReadEvent() {
-  thread_local ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  static ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   return event.valid() ? event.get() : nullptr;
 }
 
