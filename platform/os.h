@@ -108,8 +108,9 @@ class Os {
   virtual uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) = 0;
   // MsiProcessMessage(INSTALLMESSAGE_INFO) of a record whose field 0 is
   // `text`: the installer formats it as a template and writes it to its log.
-  // Whether the installer took the message.
-  virtual bool SessionInfoMessage(uint32_t session, const char* text) = 0;
+  // Nothing to report back: Wine answers a handle that is no session as if
+  // it had taken the message.
+  virtual void SessionInfoMessage(uint32_t session, const char* text) = 0;
 };
 
 // The backend in use: the real one of this build unless a test replaced it.
@@ -185,8 +186,8 @@ class ForwardingOs : public Os {
   uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) override {
     return next_.SetSessionProperty(session, name, value);
   }
-  bool SessionInfoMessage(uint32_t session, const char* text) override {
-    return next_.SessionInfoMessage(session, text);
+  void SessionInfoMessage(uint32_t session, const char* text) override {
+    next_.SessionInfoMessage(session, text);
   }
 
  protected:

@@ -263,7 +263,7 @@ class PosixOs final : public Os {
   uint32_t SetSessionProperty(uint32_t, const char*, const char*) override {
     return kErrorInvalidHandle;
   }
-  bool SessionInfoMessage(uint32_t, const char*) override { return false; }
+  void SessionInfoMessage(uint32_t, const char*) override {}
 };
 
 }  // namespace

@@ -307,18 +307,18 @@ class Win32Os final : public Os {
     return msi.set_property(session, name, value);
   }
 
-  bool SessionInfoMessage(uint32_t session, const char* text) override {
+  void SessionInfoMessage(uint32_t session, const char* text) override {
     WindowsInstaller& msi = WindowsInstaller::Get();
     if (msi.create_record == nullptr || msi.record_set_string == nullptr ||
         msi.process_message == nullptr || msi.close_handle == nullptr) {
-      return false;
+      return;
     }
     MSIHANDLE record = msi.create_record(0);
-    if (record == 0) return false;
-    bool taken = msi.record_set_string(record, 0, text) == ERROR_SUCCESS &&
-                 msi.process_message(session, INSTALLMESSAGE_INFO, record) >= 0;
+    if (record == 0) return;
+    if (msi.record_set_string(record, 0, text) == ERROR_SUCCESS) {
+      msi.process_message(session, INSTALLMESSAGE_INFO, record);
+    }
     msi.close_handle(record);
-    return taken;
   }
 
  private:

@@ -49,6 +49,7 @@ bool ParseList(const char* name, std::string_view value, std::vector<std::string
     size_t end = value.find(';', start);
     std::string_view entry = value.substr(start, end == std::string_view::npos ? end : end - start);
     if (entry.empty()) {
+      entries->clear();
       *error = std::string(name) + " holds an empty part number: \"" + std::string(value) + "\"";
       return false;
     }

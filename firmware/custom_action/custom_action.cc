@@ -35,7 +35,6 @@ constexpr const char* kCheckOutputs[] = {"FIRMWARE_STATUS", "FIRMWARE_RESULT",
 
 void ReportCheckFailure(uint32_t session, const std::string& reason) {
   LogMessageParam(session, "CheckFirmware: the check failed: [1]", reason.c_str());
-  SetProperty(session, "FIRMWARE_UPDATE_REQUIRED", "");  // a check that failed asks for nothing
   SetProperty(session, "FIRMWARE_CHECK_FAILED", "1");
 }
 
@@ -57,13 +56,14 @@ void CheckFirmwareOrThrow(uint32_t session) {
 
   SetProperty(session, "FIRMWARE_STATUS", std::to_string(report.status));
   SetProperty(session, "FIRMWARE_RESULT", std::to_string(report.result));
-  SetProperty(session, "FIRMWARE_UPDATE_REQUIRED", updateRequired ? "1" : "");
   SetProperty(session, kUpdateDataProperty, EncodeUpdateData(settings));
   std::string outcome = "status " + std::to_string(report.status) + ", result " +
                         std::to_string(report.result) + ", update required: " +
                         (updateRequired ? "yes" : "no");
   LogMessageParam(session, "CheckFirmware: [1]", outcome.c_str());
   if (failure != nullptr) ReportCheckFailure(session, failure);
+  // Last: whatever stops the action before leaves no update asked for.
+  if (updateRequired) SetProperty(session, "FIRMWARE_UPDATE_REQUIRED", "1");
 }
 
 // The action's result for an update that failed, by the data's own wish.
