@@ -5,6 +5,10 @@
 #              and it imports SetDefaultDllDirectories, which forbids it.
 #   resources  the manifest and the version resource are embedded.
 #   size       stripped, it is at most 160 KB.
+#   action-imports  a custom action DLL, run inside the installer's process,
+#              imports kernel32, the C runtime and msi.dll and nothing else.
+#   exports    the custom actions are exported under their plain names.
+#   version    the version resource is embedded (a DLL has no manifest).
 # OBJDUMP, OBJCOPY and STRIP name the toolchain's binutils.
 set -euo pipefail
 check=$1
@@ -37,6 +41,14 @@ resource() {
   tail -c +$((address - 0x$section_start + 1)) "$scratch/rsrc" | head -c $((size))
 }
 
+# RT_VERSION 1, its texts in UTF-16.
+check_version() {
+  resource 0x000010 0x000001 | strings -el >"$scratch/version"
+  for key in VS_VERSION_INFO FileVersion ProductVersion ProductName; do
+    grep -qx "$key" "$scratch/version" || fail "the version resource lacks $key"
+  done
+}
+
 case $check in
   imports)
     "$OBJDUMP" -p "$exe" >"$scratch/headers"
@@ -46,6 +58,23 @@ case $check in
     [ -z "$others" ] || fail "imports DLLs that may be loaded from beside the program: $others"
     grep -Eq '^\s+[0-9a-f]+\s+[0-9]+\s+SetDefaultDllDirectories$' "$scratch/headers" ||
       fail "SetDefaultDllDirectories is not imported"
+    ;;
+  action-imports)
+    "$OBJDUMP" -p "$exe" >"$scratch/headers"
+    others=$(sed -n 's/^\tDLL Name: //p' "$scratch/headers" | tr 'A-Z' 'a-z' |
+      grep -Evx '(kernel32|msvcrt|msi)\.dll' || true)
+    [ -z "$others" ] || fail "imports DLLs besides kernel32, msvcrt and msi: $(echo $others)"
+    ;;
+  exports)
+    "$OBJDUMP" -p "$exe" >"$scratch/headers"
+    for name in CheckFirmware UpdateFirmware; do
+      grep -Eq "^\s+\[\s*[0-9]+\] $name\$" "$scratch/headers" || fail "$name is not exported by that name"
+    done
+    ;;
+  version)
+    "$OBJDUMP" -p "$exe" >"$scratch/headers"
+    "$OBJCOPY" -O binary --only-section=.rsrc "$exe" "$scratch/rsrc"
+    check_version
     ;;
   resources)
     "$OBJDUMP" -p "$exe" >"$scratch/headers"
@@ -58,18 +87,14 @@ case $check in
         '>UTF-8</activeCodePage>'; do
       grep -qF "$text" "$scratch/manifest" || fail "the manifest lacks $text"
     done
-    # RT_VERSION 1, its texts in UTF-16.
-    resource 0x000010 0x000001 | strings -el >"$scratch/version"
-    for key in VS_VERSION_INFO FileVersion ProductVersion ProductName; do
-      grep -qx "$key" "$scratch/version" || fail "the version resource lacks $key"
-    done
+    check_version
     ;;
   size)
     "$STRIP" -o "$scratch/stripped.exe" "$exe"
     size=$(stat -c %s "$scratch/stripped.exe")
     limit=$((160 * 1024))
     echo "stripped size: $size bytes (limit $limit)"
-    [ "$size" -le "$limit" ] || fail "stripped setup.exe is $size bytes, more than $limit"
+    [ "$size" -le "$limit" ] || fail "stripped $(basename "$exe") is $size bytes, more than $limit"
     ;;
   *)
     fail "unknown check: $check"
