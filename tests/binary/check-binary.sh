@@ -21,6 +21,8 @@ fail() {
   exit 1
 }
 
+name=$(basename "$exe")
+
 # Known DLLs and API sets: the loader never looks for them in the program's
 # folder.
 system_dll='^(kernel32|user32|gdi32|shell32|advapi32|ole32|oleaut32|shlwapi|comdlg32|msvcrt|ntdll|rpcrt4|sechost|combase|ws2_32|api-ms-win-.*)\.dll$'
@@ -45,7 +47,7 @@ resource() {
 check_version() {
   resource 0x000010 0x000001 | strings -el >"$scratch/version"
   for key in VS_VERSION_INFO FileVersion ProductVersion ProductName; do
-    grep -qx "$key" "$scratch/version" || fail "the version resource lacks $key"
+    grep -qx "$key" "$scratch/version" || fail "the version resource of $name lacks $key"
   done
 }
 
@@ -94,7 +96,7 @@ case $check in
     size=$(stat -c %s "$scratch/stripped.exe")
     limit=$((160 * 1024))
     echo "stripped size: $size bytes (limit $limit)"
-    [ "$size" -le "$limit" ] || fail "stripped $(basename "$exe") is $size bytes, more than $limit"
+    [ "$size" -le "$limit" ] || fail "stripped $name is $size bytes, more than $limit"
     ;;
   *)
     fail "unknown check: $check"

@@ -17,7 +17,7 @@ grep -qP '^UpdateFirmware\tFIRMWARE_UPDATE_REQUIRED AND NOT REMOVE\t6590$' <<<"$
 
 tool="$WORK/fw tool [x]"
 mkdir -p "$tool"
-cp "$FAKE_FLASHKEEPER" "$tool/flashkeeper.exe"
+cp "$FAKE_TOOL" "$tool/flashkeeper.exe"
 tool_win=$(winepath -w "$tool")
 
 # install NAME REPORT PROPERTIES...: installs the package with REPORT for the
