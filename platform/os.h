@@ -111,6 +111,18 @@ class Os {
   // The entry `name` of the system's DLL `library`, loaded from the system
   // directory only; null when either is not there.
   virtual void* SystemProcedure(const char* library, const char* name) = 0;
+
+  // --- The installer session a custom action runs in (its MSIHANDLE).
+  // MsiGetPropertyA, the whole value whatever its length ("" when not set).
+  // Returns kErrorSuccess or the installer's error.
+  virtual uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) = 0;
+  // MsiSetPropertyA; an empty value removes the property.
+  virtual uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) = 0;
+  // MsiProcessMessage(INSTALLMESSAGE_INFO) of a record whose field 0 is
+  // `text`: the installer formats it as a template and writes it to its log.
+  // Nothing to report back: Wine answers a handle that is no session as if
+  // it had taken the message.
+  virtual void SessionInfoMessage(uint32_t session, const char* text) = 0;
 };
 
 // The backend in use: the real one of this build unless a test replaced it.
@@ -192,6 +204,15 @@ class ForwardingOs : public Os {
   }
   void* SystemProcedure(const char* library, const char* name) override {
     return next_.SystemProcedure(library, name);
+  }
+  uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) override {
+    return next_.SessionProperty(session, name, value);
+  }
+  uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) override {
+    return next_.SetSessionProperty(session, name, value);
+  }
+  void SessionInfoMessage(uint32_t session, const char* text) override {
+    next_.SessionInfoMessage(session, text);
   }
 
  protected:

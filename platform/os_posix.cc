@@ -322,6 +322,15 @@ class PosixOs final : public Os {
     t_last_error = kErrorModNotFound;
     return nullptr;
   }
+
+  // No installer runs here: every handle is no session.
+  uint32_t SessionProperty(uint32_t, const char*, std::string*) override {
+    return kErrorInvalidHandle;
+  }
+  uint32_t SetSessionProperty(uint32_t, const char*, const char*) override {
+    return kErrorInvalidHandle;
+  }
+  void SessionInfoMessage(uint32_t, const char*) override {}
 };
 
 }  // namespace

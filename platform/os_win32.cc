@@ -1,6 +1,7 @@
 // The real Windows services behind the seam.
 #include <windows.h>
 #include <shellapi.h>
+#include <msiquery.h>
 
 #include <memory>
 #include <string>
@@ -66,6 +67,20 @@ class WindowsInstaller {
   GetProductInfoFn get_product_info = nullptr;
   DWORD load_error = ERROR_SUCCESS;
 
+  // The session calls of a custom action; null each when not there.
+  using GetPropertyFn = UINT(WINAPI*)(MSIHANDLE, LPCSTR, LPSTR, LPDWORD);
+  using SetPropertyFn = UINT(WINAPI*)(MSIHANDLE, LPCSTR, LPCSTR);
+  using CreateRecordFn = MSIHANDLE(WINAPI*)(UINT);
+  using RecordSetStringFn = UINT(WINAPI*)(MSIHANDLE, UINT, LPCSTR);
+  using ProcessMessageFn = int(WINAPI*)(MSIHANDLE, INSTALLMESSAGE, MSIHANDLE);
+  using CloseHandleFn = UINT(WINAPI*)(MSIHANDLE);
+  GetPropertyFn get_property = nullptr;
+  SetPropertyFn set_property = nullptr;
+  CreateRecordFn create_record = nullptr;
+  RecordSetStringFn record_set_string = nullptr;
+  ProcessMessageFn process_message = nullptr;
+  CloseHandleFn close_handle = nullptr;
+
  private:
   WindowsInstaller() {
     HMODULE msi = SystemLibrary("msi.dll");
@@ -78,6 +93,12 @@ class WindowsInstaller {
     if (enum_related_products == nullptr || get_product_info == nullptr) {
       load_error = ERROR_PROC_NOT_FOUND;
     }
+    get_property = ProcOf<GetPropertyFn>(msi, "MsiGetPropertyA");
+    set_property = ProcOf<SetPropertyFn>(msi, "MsiSetPropertyA");
+    create_record = ProcOf<CreateRecordFn>(msi, "MsiCreateRecord");
+    record_set_string = ProcOf<RecordSetStringFn>(msi, "MsiRecordSetStringA");
+    process_message = ProcOf<ProcessMessageFn>(msi, "MsiProcessMessage");
+    close_handle = ProcOf<CloseHandleFn>(msi, "MsiCloseHandle");
   }
 };
 
@@ -155,10 +176,12 @@ class PipeName {
   size_t length_ = 0;
 };
 
-// The event that a read of a child's output waits on: one per thread, made
-// on first use, since making one per read costs two more system calls a chunk.
+// The event that a read of a child's output waits on: made on first use,
+// since making one per read costs two more system calls a chunk. One for the
+// process, as one check runs at a time: a thread_local one, in the custom
+// action DLL, kept the installer's action thread from ever ending under Wine.
 HANDLE ReadEvent() {
-  thread_local ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  static ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   return event.valid() ? event.get() : nullptr;
 }
 
@@ -344,6 +367,42 @@ class Win32Os final : public Os {
   void* SystemProcedure(const char* library, const char* name) override {
     HMODULE module = SystemLibrary(library);
     return module == nullptr ? nullptr : ProcOf<void*>(module, name);
+  }
+
+  uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) override {
+    WindowsInstaller& msi = WindowsInstaller::Get();
+    if (msi.get_property == nullptr) return ERROR_PROC_NOT_FOUND;
+    value->assign(255, '\0');
+    while (true) {
+      DWORD length = static_cast<DWORD>(value->size() + 1);
+      UINT result = msi.get_property(session, name, &(*value)[0], &length);
+      if (result == ERROR_MORE_DATA) {
+        value->assign(length, '\0');  // `length` is now the value's, terminator left out
+        continue;
+      }
+      value->resize(result == ERROR_SUCCESS ? length : 0);
+      return result;
+    }
+  }
+
+  uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) override {
+    WindowsInstaller& msi = WindowsInstaller::Get();
+    if (msi.set_property == nullptr) return ERROR_PROC_NOT_FOUND;
+    return msi.set_property(session, name, value);
+  }
+
+  void SessionInfoMessage(uint32_t session, const char* text) override {
+    WindowsInstaller& msi = WindowsInstaller::Get();
+    if (msi.create_record == nullptr || msi.record_set_string == nullptr ||
+        msi.process_message == nullptr || msi.close_handle == nullptr) {
+      return;
+    }
+    MSIHANDLE record = msi.create_record(0);
+    if (record == 0) return;
+    if (msi.record_set_string(record, 0, text) == ERROR_SUCCESS) {
+      msi.process_message(session, INSTALLMESSAGE_INFO, record);
+    }
+    msi.close_handle(record);
   }
 
  private:

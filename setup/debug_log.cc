@@ -108,8 +108,13 @@ void WriteEarlyLines() {
   }
 }
 
-// One line to the open log; before the log was ever turned on, to memory.
-void EmitLine(std::string_view first, std::string_view second = {}, std::string_view third = {}) {
+LogRelay g_relay = nullptr;
+
+// One line to the installer's log when `handle` is a session's, and to the
+// open log; before the log was ever turned on, to memory.
+void EmitLine(LogHandle handle, std::string_view first, std::string_view second = {},
+              std::string_view third = {}) {
+  if (handle != 0 && g_relay != nullptr) g_relay(handle, first, second, third);
   if (LogIsOpen()) {
     DebugLogStream.write_line(first, second, third);
   } else if (!DebugLogEnabled) {
@@ -118,6 +123,8 @@ void EmitLine(std::string_view first, std::string_view second = {}, std::string_
 }
 
 }  // namespace
+
+void SetLogRelay(LogRelay relay) { g_relay = relay; }
 
 void DiscardEarlyLogLines() {
   EarlyLock guard;
@@ -135,15 +142,16 @@ bool OpenDebugLog(const char* path) {
   return true;
 }
 
-void LogMessage(LogHandle, const char* text) { EmitLine(text); }
+void LogMessage(LogHandle handle, const char* text) { EmitLine(handle, text); }
 
-void LogMessageParam(LogHandle, const char* templ, const char* value) {
+void LogMessageParam(LogHandle handle, const char* templ, const char* value) {
   const char* marker = std::strstr(templ, "[1]");
   if (marker == nullptr) {
-    EmitLine(templ);
+    EmitLine(handle, templ);
     return;
   }
-  EmitLine(std::string_view(templ, static_cast<size_t>(marker - templ)), value, marker + 3);
+  EmitLine(handle, std::string_view(templ, static_cast<size_t>(marker - templ)), value,
+           marker + 3);
 }
 
 void LogMessageNumber(LogHandle handle, const char* templ, uint32_t value) {

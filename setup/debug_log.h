@@ -52,3 +52,12 @@ void LogMessageNumber(LogHandle handle, const char* templ, uint32_t value);
 void DiscardEarlyLogLines();
 // Closes the log if it is on and open.
 void CloseDebugLog();
+
+// Receives, as up to three pieces, every line that LogMessage and
+// LogMessageParam make for a non-zero handle, whether or not the file log is
+// on: a custom action hands its installer session's lines on to the
+// installer's own log this way. Handle 0 (the front end) is never relayed.
+using LogRelay = void (*)(LogHandle handle, std::string_view first, std::string_view second,
+                          std::string_view third);
+// Installs `relay` (nullptr: none) for the rest of the process.
+void SetLogRelay(LogRelay relay);

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstring>
+#include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,48 @@ class FakeSetupOs : public os::ForwardingOs {
     std::memcpy(buffer, text.data(), copied);
     buffer[copied] = '\0';
     return text.size() < size ? static_cast<uint32_t>(copied) : size;
+  }
+};
+
+// An installer session: properties in a table, the info messages it was
+// sent in a list. Any other handle is no session. Everything else passes on.
+class FakeInstallerSession : public os::ForwardingOs {
+ public:
+  static constexpr uint32_t kHandle = 0x4D5;
+  static constexpr uint32_t kErrorInvalidHandle = 6;
+  static constexpr uint32_t kErrorFunctionFailed = 1627;
+
+  std::map<std::string, std::string> properties;
+  std::vector<std::string> messages;  // each record's field 0, as sent to any handle
+  std::string unreadable;             // reading this property fails
+  std::string throwing;               // reading this property throws
+
+  uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) override {
+    if (session != kHandle) return kErrorInvalidHandle;
+    if (throwing == name) throw std::runtime_error("reading " + throwing + " threw");
+    if (unreadable == name) return kErrorFunctionFailed;
+    auto found = properties.find(name);
+    *value = found == properties.end() ? "" : found->second;
+    return os::kErrorSuccess;
+  }
+
+  uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) override {
+    if (session != kHandle) return kErrorInvalidHandle;
+    if (*value == '\0') {
+      properties.erase(name);
+    } else {
+      properties[name] = value;
+    }
+    return os::kErrorSuccess;
+  }
+
+  // Kept whatever the handle, so a message sent to no session shows.
+  void SessionInfoMessage(uint32_t, const char* text) override { messages.push_back(text); }
+
+  // A property's value, "" when it is not set.
+  std::string Property(const std::string& name) const {
+    auto found = properties.find(name);
+    return found == properties.end() ? "" : found->second;
   }
 };
 

@@ -7,6 +7,10 @@
 #              without it still starts the program.
 #   resources  the manifest and the version resource are embedded.
 #   size       stripped, it is at most 160 KB.
+#   action-imports  a custom action DLL, run inside the installer's process,
+#              imports kernel32, the C runtime and msi.dll and nothing else.
+#   exports    the custom actions are exported under their plain names.
+#   version    the version resource is embedded (a DLL has no manifest).
 # OBJDUMP, OBJCOPY and STRIP name the toolchain's binutils.
 set -euo pipefail
 check=$1
@@ -40,6 +44,14 @@ resource() {
   tail -c +$((address - 0x$section_start + 1)) "$scratch/rsrc" | head -c $((size))
 }
 
+# RT_VERSION 1, its texts in UTF-16.
+check_version() {
+  resource 0x000010 0x000001 | strings -el >"$scratch/version"
+  for key in VS_VERSION_INFO FileVersion ProductVersion ProductName; do
+    grep -qx "$key" "$scratch/version" || fail "the version resource of $name lacks $key"
+  done
+}
+
 case $check in
   imports)
     "$OBJDUMP" -p "$exe" >"$scratch/headers"
@@ -49,6 +61,23 @@ case $check in
     [ -z "$others" ] || fail "$name imports DLLs other than kernel32 and msvcrt:" $others
     ! grep -Eq '^\s+[0-9a-f]+\s+[0-9]+\s+SetDefaultDllDirectories$' "$scratch/headers" ||
       fail "$name imports SetDefaultDllDirectories: it would not start where it is missing"
+    ;;
+  action-imports)
+    "$OBJDUMP" -p "$exe" >"$scratch/headers"
+    others=$(sed -n 's/^\tDLL Name: //p' "$scratch/headers" | tr 'A-Z' 'a-z' |
+      grep -Evx '(kernel32|msvcrt|msi)\.dll' || true)
+    [ -z "$others" ] || fail "imports DLLs besides kernel32, msvcrt and msi: $(echo $others)"
+    ;;
+  exports)
+    "$OBJDUMP" -p "$exe" >"$scratch/headers"
+    for name in CheckFirmware UpdateFirmware; do
+      grep -Eq "^\s+\[\s*[0-9]+\] $name\$" "$scratch/headers" || fail "$name is not exported by that name"
+    done
+    ;;
+  version)
+    "$OBJDUMP" -p "$exe" >"$scratch/headers"
+    "$OBJCOPY" -O binary --only-section=.rsrc "$exe" "$scratch/rsrc"
+    check_version
     ;;
   resources)
     "$OBJDUMP" -p "$exe" >"$scratch/headers"
@@ -61,11 +90,7 @@ case $check in
         '>UTF-8</activeCodePage>'; do
       grep -qF "$text" "$scratch/manifest" || fail "the manifest of $name lacks $text"
     done
-    # RT_VERSION 1, its texts in UTF-16.
-    resource 0x000010 0x000001 | strings -el >"$scratch/version"
-    for key in VS_VERSION_INFO FileVersion ProductVersion ProductName; do
-      grep -qx "$key" "$scratch/version" || fail "the version resource of $name lacks $key"
-    done
+    check_version
     ;;
   size)
     "$STRIP" -o "$scratch/stripped.exe" "$exe"

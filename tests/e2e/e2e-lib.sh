@@ -1,7 +1,8 @@
 # Sourced by the end-to-end tests. ctest gives each test in its environment:
-# SETUP_EXE, FWCHECK_EXE, FAKE_TOOL (the stand-in firmware tool), FIXTURES (the
-# folder of the fixture programs), WINE_STATE (the build's shared Wine state)
-# and WORK (the test's own folder, made afresh).
+# SETUP_EXE, FWCHECK_EXE, ACTION_DLL (firmware_action.dll), FAKE_TOOL (the
+# stand-in firmware tool), FIXTURES (the folder of the fixture programs),
+# WINE_STATE (the build's shared Wine state) and WORK (the test's own folder,
+# made afresh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$root/scripts/wine-env"

@@ -1,0 +1,197 @@
+#include "firmware/custom_action/action_settings.h"
+
+#include <algorithm>
+
+#include "platform/os.h"
+
+namespace {
+
+enum class Setting { kToolDirectory, kOemFilter, kSupported, kSkip, kMustSucceed };
+
+struct SettingName {
+  Setting setting;
+  const char* name;
+};
+
+// The same names serve as properties and as CustomActionData elements.
+constexpr SettingName kSettingNames[] = {
+    {Setting::kToolDirectory, "FIRMWARE_TOOL_DIR"},
+    {Setting::kOemFilter, "FIRMWARE_OEM_FILTER"},
+    {Setting::kSupported, "FIRMWARE_SUPPORTED"},
+    {Setting::kSkip, "FIRMWARE_SKIP"},
+    {Setting::kMustSucceed, "FIRMWARE_UPDATE_MUST_SUCCEED"},
+};
+
+const SettingName* FindSetting(std::string_view name) {
+  for (const SettingName& known : kSettingNames) {
+    if (name == known.name) return &known;
+  }
+  return nullptr;
+}
+
+// "1" on, "0" or empty off; anything else is a mistake better reported than guessed.
+bool ParseSwitch(const char* name, std::string_view value, bool* on, std::string* error) {
+  if (value == "1" || value == "0" || value.empty()) {
+    *on = value == "1";
+    return true;
+  }
+  *error = std::string(name) + " must be 1, 0 or empty, not \"" + std::string(value) + "\"";
+  return false;
+}
+
+// Part numbers separated by ";". An empty entry would leave out every device
+// or none, so it is refused.
+bool ParseList(const char* name, std::string_view value, std::vector<std::string>* entries,
+               std::string* error) {
+  entries->clear();
+  size_t start = 0;
+  while (true) {
+    size_t end = value.find(';', start);
+    std::string_view entry = value.substr(start, end == std::string_view::npos ? end : end - start);
+    if (entry.empty()) {
+      entries->clear();
+      *error = std::string(name) + " holds an empty part number: \"" + std::string(value) + "\"";
+      return false;
+    }
+    entries->emplace_back(entry);
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+// Gives one setting its value. An empty list means "not set".
+bool Apply(const SettingName& setting, std::string_view value, FirmwareActionSettings* settings,
+           bool* listGiven, std::string* error) {
+  switch (setting.setting) {
+    case Setting::kToolDirectory:
+      settings->toolDirectory = value;
+      return true;
+    case Setting::kOemFilter:
+      return ParseSwitch(setting.name, value, &settings->oemFilter, error);
+    case Setting::kMustSucceed:
+      return ParseSwitch(setting.name, value, &settings->updateMustSucceed, error);
+    case Setting::kSupported:
+    case Setting::kSkip:
+      if (value.empty()) return true;
+      if (*listGiven) {
+        *error = "FIRMWARE_SUPPORTED and FIRMWARE_SKIP are both set; give one of them";
+        return false;
+      }
+      *listGiven = true;
+      settings->supportedList = setting.setting == Setting::kSupported;
+      return ParseList(setting.name, value, &settings->partNumbers, error);
+  }
+  return false;
+}
+
+// The elements of CustomActionData: split at each single ";", a doubled one
+// taken as a ";" of the value.
+std::vector<std::string> SplitElements(std::string_view data) {
+  std::vector<std::string> elements(1);
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (data[i] != ';') {
+      elements.back() += data[i];
+    } else if (i + 1 < data.size() && data[i + 1] == ';') {
+      elements.back() += ';';
+      ++i;
+    } else {
+      elements.emplace_back();
+    }
+  }
+  return elements;
+}
+
+void AppendElement(std::string* data, const char* name, std::string_view value) {
+  if (!data->empty()) *data += ';';
+  *data += name;
+  *data += '=';
+  for (char c : value) {
+    if (c == ';') *data += ';';
+    *data += c;
+  }
+}
+
+}  // namespace
+
+bool ReadSettingsFromProperties(uint32_t session, FirmwareActionSettings* settings,
+                                std::string* error) {
+  *settings = FirmwareActionSettings{};
+  bool listGiven = false;
+  for (const SettingName& setting : kSettingNames) {
+    std::string value;
+    uint32_t result = os::Current().SessionProperty(session, setting.name, &value);
+    if (result != os::kErrorSuccess) {
+      *error = std::string("the property ") + setting.name + " could not be read (error " +
+               std::to_string(result) + ")";
+      return false;
+    }
+    if (!Apply(setting, value, settings, &listGiven, error)) return false;
+  }
+  return true;
+}
+
+std::string EncodeUpdateData(const FirmwareActionSettings& settings) {
+  std::string data;
+  AppendElement(&data, "FIRMWARE_TOOL_DIR", settings.toolDirectory);
+  AppendElement(&data, "FIRMWARE_OEM_FILTER", settings.oemFilter ? "1" : "0");
+  if (!settings.partNumbers.empty()) {
+    std::string list;
+    for (const std::string& entry : settings.partNumbers) list += (list.empty() ? "" : ";") + entry;
+    AppendElement(&data, settings.supportedList ? "FIRMWARE_SUPPORTED" : "FIRMWARE_SKIP", list);
+  }
+  AppendElement(&data, "FIRMWARE_UPDATE_MUST_SUCCEED", settings.updateMustSucceed ? "1" : "0");
+  return data;
+}
+
+bool ParseUpdateData(std::string_view data, FirmwareActionSettings* settings,
+                     std::string* error) {
+  *settings = FirmwareActionSettings{};
+  error->clear();
+  if (data.empty()) {
+    *error = "the CustomActionData is empty";
+    return false;
+  }
+  bool listGiven = false;
+  std::vector<const SettingName*> seen;
+  for (const std::string& element : SplitElements(data)) {
+    std::string fault;
+    size_t equals = element.find('=');
+    const SettingName* setting =
+        equals == std::string::npos ? nullptr : FindSetting(std::string_view(element).substr(0, equals));
+    if (equals == std::string::npos) {
+      fault = "an element without \"=\": \"" + element + "\"";
+    } else if (setting == nullptr) {
+      fault = "an unknown setting: \"" + element.substr(0, equals) + "\"";
+    } else if (std::find(seen.begin(), seen.end(), setting) != seen.end()) {
+      fault = std::string(setting->name) + " is given twice";
+    } else {
+      seen.push_back(setting);
+      Apply(*setting, std::string_view(element).substr(equals + 1), settings, &listGiven, &fault);
+      // A must-succeed switch that cannot be read still asks for something:
+      // take the safe side.
+      if (!fault.empty() && setting->setting == Setting::kMustSucceed) {
+        settings->updateMustSucceed = true;
+      }
+    }
+    if (error->empty()) *error = fault;
+  }
+  bool toolDirectoryGiven = std::any_of(seen.begin(), seen.end(), [](const SettingName* setting) {
+    return setting->setting == Setting::kToolDirectory;
+  });
+  if (error->empty() && !toolDirectoryGiven) *error = "FIRMWARE_TOOL_DIR is missing";
+  return error->empty();
+}
+
+FirmwareCheckRequest RequestFor(const FirmwareActionSettings& settings, bool update,
+                                std::vector<const char*>* partNumbers) {
+  partNumbers->clear();
+  for (const std::string& entry : settings.partNumbers) partNumbers->push_back(entry.c_str());
+  FirmwareCheckRequest request;
+  request.toolDirectory = settings.toolDirectory.c_str();
+  request.update = update;
+  request.oemFilter = settings.oemFilter;
+  request.partNumbers = partNumbers->data();
+  request.count = static_cast<int32_t>(partNumbers->size());
+  request.supportedList = settings.supportedList;
+  return request;
+}

@@ -1,0 +1,93 @@
+#!/bin/bash
+# The firmware check inside a real install: Wine's msiexec runs CheckFirmware
+# and UpdateFirmware from firmware_action.dll in a package that wixl builds,
+# against the stand-in tool in a folder whose name holds a blank and brackets.
+. "$(dirname "$0")/e2e-lib.sh"
+e2e_begin
+package=$WORK/package
+firmware_package "$package" "$ACTION_DLL"
+product=$(msi_property "$package/fw.msi" ProductCode)
+
+# Explicit sequence numbers, where wixl puts them: the check after
+# CostFinalize, the update inside the install script.
+sequence=$(msiinfo export "$package/fw.msi" InstallExecuteSequence | tr -d '\r')
+grep -qP '^CheckFirmware\tNOT REMOVE\t1010$' <<<"$sequence" || fail "CheckFirmware is not at 1010: $sequence"
+grep -qP '^UpdateFirmware\tFIRMWARE_UPDATE_REQUIRED AND NOT REMOVE\t6590$' <<<"$sequence" ||
+  fail "UpdateFirmware is not at 6590: $sequence"
+
+tool="$WORK/fw tool [x]"
+mkdir -p "$tool"
+cp "$FAKE_TOOL" "$tool/flashkeeper.exe"
+tool_win=$(winepath -w "$tool")
+
+# install NAME REPORT PROPERTIES...: installs the package with REPORT for the
+# tool to replay, logging to NAME.log; sets CODE. The tool's arguments start
+# afresh.
+install() {
+  local name=$1 report=$2
+  shift 2
+  cp "$report" "$tool/report.txt"
+  rm -f "$tool/args.txt"
+  run_in "$package" msiexec /i "${package_msi:-fw.msi}" /qn /l*v "$name.log" "$@"
+}
+
+uninstall() {
+  run_in "$package" msiexec /x "${package_msi:-fw.msi}" /qn
+  expect_eq "$CODE" 0 "uninstall: exit code"
+}
+
+update_required=$root/samples/flashkeeper-report.txt
+up_to_date=$WORK/up-to-date.txt
+printf 'Device #1:\n  Part Number:   VN2-4410-B\n  PSID:          QV_0000000021\n  Status:        Up to date\n' >"$up_to_date"
+
+# An update is required: the check says so, and the update runs.
+install update "$update_required" "FIRMWARE_TOOL_DIR=$tool_win"
+expect_eq "$CODE" 0 "update required: exit code"
+log=$(installer_log_lines "$package/update.log")
+for line in "RunFlashKeeper: running command \"$tool_win\\flashkeeper.exe\" --no" \
+    "CheckFirmware: status 2, result 0, update required: yes" \
+    "RunFlashKeeper: running command \"$tool_win\\flashkeeper.exe\" -u -y" \
+    "UpdateFirmware: the firmware update finished: status 1, result 0"; do
+  grep -qxF "$line" <<<"$log" || fail "update required: the installer log lacks: $line"
+done
+expect_eq "$(firmware_registry_value FirmwareStatus)" 2 "update required: FIRMWARE_STATUS in the registry"
+expect_eq "$(firmware_registry_value FirmwareCheckFailed)" "" "update required: FIRMWARE_CHECK_FAILED"
+expect_eq "$(tr -d '\r' <"$tool/args.txt")" $'--no\n-u -y' "update required: the tool's runs"
+uninstall
+
+# Up to date: no update runs.
+install current "$up_to_date" "FIRMWARE_TOOL_DIR=$tool_win"
+expect_eq "$CODE" 0 "up to date: exit code"
+expect_eq "$(firmware_registry_value FirmwareStatus)" 0 "up to date: FIRMWARE_STATUS"
+expect_eq "$(tr -d '\r' <"$tool/args.txt")" "--no" "up to date: the tool's runs"
+uninstall
+
+# No tool where the folder says: result 5000, the check failed, the install
+# still succeeds.
+install missing "$update_required" "FIRMWARE_TOOL_DIR=$tool_win\\missing"
+expect_eq "$CODE" 0 "missing tool: exit code"
+product_installed "$product" || fail "missing tool: the product is not installed"
+expect_eq "$(firmware_registry_value FirmwareResult)" 5000 "missing tool: FIRMWARE_RESULT"
+expect_eq "$(firmware_registry_value FirmwareCheckFailed)" 1 "missing tool: FIRMWARE_CHECK_FAILED"
+[ ! -f "$tool/args.txt" ] || fail "missing tool: the tool in the other folder ran"
+grep -q "^CheckFirmware: the check failed: " "$package/missing.log" ||
+  fail "missing tool: no reason in the installer log"
+uninstall
+
+# A failing update: CustomActionData written by hand, as an author may, names
+# a folder without the tool. Only FIRMWARE_UPDATE_MUST_SUCCEED=1 fails the
+# install, and then nothing of it stays.
+sed -e 's|<InstallExecuteSequence>|<CustomAction Id="HandWrittenData" Property="UpdateFirmware" Value="FIRMWARE_TOOL_DIR=[UPDATE_DIR];FIRMWARE_UPDATE_MUST_SUCCEED=[MUST]"/>\n&\n<Custom Action="HandWrittenData" Sequence="1020">UPDATE_DIR</Custom>|' \
+  "$firmware_wxs" >"$WORK/hand-written.wxs"
+firmware_package "$package" "$ACTION_DLL" "$WORK/hand-written.wxs"
+install may-fail "$update_required" "FIRMWARE_TOOL_DIR=$tool_win" "UPDATE_DIR=$tool_win\\missing"
+expect_eq "$CODE" 0 "failing update that may fail: exit code"
+grep -qF "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is not set: the install goes on" "$package/may-fail.log" ||
+  fail "failing update that may fail: not in the installer log"
+uninstall
+install must-succeed "$update_required" "FIRMWARE_TOOL_DIR=$tool_win" "UPDATE_DIR=$tool_win\\missing" MUST=1
+expect_eq "$CODE" 1603 "failing update that must succeed: exit code"
+grep -qF "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is set: the install fails" "$package/must-succeed.log" ||
+  fail "failing update that must succeed: not in the installer log"
+! product_installed "$product" || fail "failing update that must succeed: the product is installed"
+expect_eq "$(firmware_registry_value FirmwareStatus)" "" "failing update that must succeed: registry left behind"
