@@ -48,10 +48,12 @@ std::string FormatLikeTheInstaller(const std::string& text) {
 // installer's property gives it.
 class ToolFolder {
  public:
-  explicit ToolFolder(const std::string& report) : folder_(dir_.path() / "fw tool [1]") {
+  explicit ToolFolder(const std::string& report, unsigned long exitCode = 0)
+      : folder_(dir_.path() / "fw tool [1]") {
     std::filesystem::create_directories(folder_);
     std::filesystem::copy_file(FAKE_FLASHKEEPER_PATH, folder_ / "flashkeeper.exe");
     std::ofstream(folder_ / "report.txt", std::ios::binary) << report;
+    std::ofstream(folder_ / "exitcode.txt") << exitCode;
   }
   std::string Path() const { return std::filesystem::path(folder_).make_preferred().string(); }
   std::string Missing() const { return Path() + "-missing"; }
@@ -165,6 +167,7 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
     const char* checkFailed;
     const char* arguments;  // what the tool was run with
     const char* logged;
+    unsigned long toolExitCode = 0;
   };
   const Case cases[] = {
       {"update required", std::string(kUpdateRequired) + kUpToDate, {}, false, "2", "0", "1", "",
@@ -179,6 +182,8 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
        "--no\n", "update required: no"},
       {"missing tool folder", kUpdateRequired, {}, true, "4", "5000", "", "1", "",
        "CheckFirmware: the check failed: "},
+      {"a crash after the report asks for no update", kUpdateRequired, {}, false, "2", "0", "",
+       "1", "--no\n", "CheckFirmware: the check failed: ", 0xC0000005ul},
       {"both lists", kUpdateRequired, {{"FIRMWARE_SKIP", "A"}, {"FIRMWARE_SUPPORTED", "B"}}, false,
        "", "", "", "1", "",
        "CheckFirmware: the check failed: FIRMWARE_SUPPORTED and FIRMWARE_SKIP are both set"},
@@ -194,7 +199,7 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
        false, "", "", "", "1", "", "FIRMWARE_OEM_FILTER must be"},
   };
   for (const Case& c : cases) {
-    ToolFolder tool(c.report);
+    ToolFolder tool(c.report, c.toolExitCode);
     session_.properties = c.settings;
     session_.messages.clear();
     session_.properties["FIRMWARE_TOOL_DIR"] = c.folderMissing ? tool.Missing() : tool.Path();
@@ -241,6 +246,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
     uint32_t result;
     const char* arguments;
     const char* logged;
+    unsigned long toolExitCode = 0;
   };
   const Case cases[] = {
       {"update runs", "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionSuccess,
@@ -255,9 +261,13 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
       {"malformed, must succeed", "FIRMWARE_TOOL_DIR=<TOOL>;X=1;FIRMWARE_UPDATE_MUST_SUCCEED=1",
        kActionInstallFailure, "", "malformed CustomActionData: an unknown setting: \"X\""},
       {"no data", "", kActionSuccess, "", "malformed CustomActionData: the CustomActionData is empty"},
+      {"the tool fails, may fail", "FIRMWARE_TOOL_DIR=<TOOL>", kActionSuccess, "-u -y\n",
+       "FIRMWARE_UPDATE_MUST_SUCCEED is not set: the install goes on", 1},
+      {"the tool fails, must succeed", "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1",
+       kActionInstallFailure, "-u -y\n", "FIRMWARE_UPDATE_MUST_SUCCEED is set: the install fails", 1},
   };
   for (const Case& c : cases) {
-    ToolFolder tool(kUpdateRequired);
+    ToolFolder tool(kUpdateRequired, c.toolExitCode);
     std::string data = c.data;
     for (auto [token, path] : {std::pair{"<MISSING>", tool.Missing()}, std::pair{"<TOOL>", tool.Path()}}) {
       size_t at = data.find(token);
