@@ -50,31 +50,31 @@ class BoundedWriter {
   bool cut_ = false;
 };
 
-// Applies the conversion at `spec` (just after its '%'); returns where the
+// Applies the conversion at `conversion` (just after its '%'); returns where the
 // format goes on, or nullptr for a conversion this formatter does not know.
-const char* Convert(const char* spec, va_list& arguments, BoundedWriter& out) {
-  switch (*spec) {
+const char* Convert(const char* conversion, va_list& arguments, BoundedWriter& out) {
+  switch (*conversion) {
     case '%':
       out.Put('%');
-      return spec + 1;
+      return conversion + 1;
     case 's': {
       const char* text = va_arg(arguments, const char*);
       out.Put(text != nullptr ? text : "(null)");
-      return spec + 1;
+      return conversion + 1;
     }
     case 'd': {
       int value = va_arg(arguments, int);
       int64_t wide = value;
       out.PutDecimal(static_cast<uint64_t>(wide < 0 ? -wide : wide), wide < 0);
-      return spec + 1;
+      return conversion + 1;
     }
     case 'u':
       out.PutDecimal(va_arg(arguments, unsigned int), false);
-      return spec + 1;
+      return conversion + 1;
     case 'l':
-      if (spec[1] != 'u') return nullptr;
+      if (conversion[1] != 'u') return nullptr;
       out.PutDecimal(va_arg(arguments, unsigned long), false);
-      return spec + 2;
+      return conversion + 2;
     default:
       return nullptr;
   }
