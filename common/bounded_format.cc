@@ -50,7 +50,7 @@ class BoundedWriter {
   bool cut_ = false;
 };
 
-// Applies the conversion at `conversion` (just after its '%'); returns where the
+// Applies the conversion that begins just after a '%'; returns where the
 // format goes on, or nullptr for a conversion this formatter does not know.
 const char* Convert(const char* conversion, va_list& arguments, BoundedWriter& out) {
   switch (*conversion) {
