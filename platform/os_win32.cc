@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/bounded_text.h"
 #include "platform/os.h"
 #include "platform/system_library_win32.h"
 
@@ -127,8 +128,7 @@ bool AnsiText(const wchar_t* wide, int length, std::string* text) {
 
 // A pipe name no other process can guess: a random part from the system, then
 // the process id and a counter. A name taken first by another local process
-// would make every check fail. Built in a fixed buffer, by hand: printf would
-// add its whole machinery to the setup program.
+// would make every check fail. Built in a fixed buffer: no allocation per check.
 class PipeName {
  public:
   // False when the system gave no random bytes.
@@ -141,39 +141,22 @@ class PipeName {
     static LONG counter = 0;
     unsigned char random[16];
     if (gen_random == nullptr || !gen_random(random, sizeof(random))) return false;
-    length_ = 0;
-    Put("\\\\.\\pipe\\vntr_setup_output.");
-    for (unsigned char byte : random) {
-      PutHexDigit(byte >> 4);
-      PutHexDigit(byte & 0xF);
+    char hex[2 * sizeof(random) + 1];
+    for (size_t i = 0; i < sizeof(random); ++i) {
+      hex[2 * i] = "0123456789abcdef"[random[i] >> 4];
+      hex[2 * i + 1] = "0123456789abcdef"[random[i] & 0xF];
     }
-    Put(".");
-    PutNumber(::GetCurrentProcessId());
-    Put(".");
-    PutNumber(static_cast<DWORD>(::InterlockedIncrement(&counter)));
-    text_[length_] = '\0';
-    return true;
+    hex[sizeof(hex) - 1] = '\0';
+    unsigned long process = ::GetCurrentProcessId();
+    unsigned long call = static_cast<unsigned long>(::InterlockedIncrement(&counter));
+    return text::FormatBounded(text_, sizeof(text_), "\\\\.\\pipe\\vntr_setup_output.%s.%lu.%lu",
+                               hex, process, call) == text::kOk;
   }
   const char* c_str() const { return text_; }
 
  private:
-  void Put(const char* part) {
-    while (*part != '\0') text_[length_++] = *part++;
-  }
-  void PutHexDigit(unsigned value) { text_[length_++] = "0123456789abcdef"[value]; }
-  void PutNumber(DWORD value) {
-    char digits[10];
-    size_t count = 0;
-    do {
-      digits[count++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0);
-    while (count > 0) text_[length_++] = digits[--count];
-  }
-
   // Prefix 27, random part 32, two dots and two numbers of at most 10 digits.
   char text_[96];
-  size_t length_ = 0;
 };
 
 // The event that a read of a child's output waits on: made on first use,
