@@ -1,7 +1,8 @@
 #!/bin/bash
 # /debuglog makes its file where its path says, by default in the current
 # folder, with the msiexec command and its exit code; a log that cannot be
-# opened ends the run with 4, and a run without /debuglog writes no file.
+# opened ends the run with 4, and a run without /debuglog writes no file; what
+# the installed-product check logs before the log opens comes first in it.
 . "$(dirname "$0")/e2e-lib.sh"
 e2e_begin
 package=$WORK/package
@@ -28,3 +29,13 @@ expect_eq "$(ls -A "$package")" "$before" "files in the package folder after a r
 
 run_setup "$package" /S '/debuglogmissing\setup.txt' /v/qn
 expect_eq "$CODE" 4 "a log in a folder that does not exist: exit code"
+
+# The installed-product check runs before /debuglog is read; what it logs is
+# kept and written first. With msi.dll kept from loading, the query fails (and
+# so does msiexec, whose failure comes back unchanged).
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=d" \
+  run_setup "$package" /S /debuglogearly.txt /v/qn
+expect_eq "$CODE" 3221225781 "msiexec without msi.dll: exit code (0xC0000135)"
+expect_eq "$(cat "$package/early.txt")" \
+  "CheckMSIProductStatus: MsiEnumRelatedProducts failed "$'\r\n'"RunMsiexec: starting C:\windows\system32\msiexec.exe /package $(winepath -w "$package")\drv.msi  /qn"$'\r\n'"RunMsiexec: msiexec exit code 3221225781"$'\r' \
+  "a log that begins with the product check's failure"
