@@ -141,12 +141,9 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
 int32_t CheckAndUpdateFirmware(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
                                bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
                                int32_t count, bool supportedList) {
-  FirmwareCheckReport report;
-  int32_t result = CheckFirmware(
-      handle, RequestOf(toolDirectory, queryFlag, oemFilter, partNumbers, count, supportedList),
-      &report);
-  *status = report.status;
-  return result;
+  LogMessageParam(handle, "Action started: [1]", "CheckAndUpdateFirmware");
+  return RunFlashKeeper(handle, toolDirectory, queryFlag, oemFilter, status, partNumbers, count,
+                        supportedList);
 }
 
 int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
