@@ -2,6 +2,7 @@
 //
 //   fwcheck [--update] [--oem-filter] [--supported PN]... [--skip PN]...
 //           [--timeout SECONDS] [--debuglog FILE] [--json] [--] TOOL_DIR
+//   fwcheck --help | --version
 //
 // Exit codes: 0 the check ran and gave an answer; 1 the check failed (the
 // reason is on standard error); 2 bad usage.
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "common/bounded_text.h"
+#include "common/version.h"
 #include "firmware/invocation.h"
 #include "platform/os.h"
 #include "setup/debug_log.h"
@@ -28,6 +30,7 @@ constexpr unsigned long kMaxTimeoutSeconds = 0xFFFFFFFFu / 1000;
 constexpr char kUsage[] =
     "usage: fwcheck [--update] [--oem-filter] [--supported PN]... [--skip PN]...\n"
     "               [--timeout SECONDS] [--debuglog FILE] [--json] [--] TOOL_DIR\n"
+    "       fwcheck --help | --version\n"
     "Runs TOOL_DIR\\flashkeeper.exe (query mode unless --update) and reports whether\n"
     "a firmware update is required. --supported keeps only devices whose part number\n"
     "line holds one of the given texts; --skip leaves those devices out (not both).\n"
@@ -40,6 +43,7 @@ struct Options {
   bool oemFilter = false;
   bool json = false;
   bool help = false;
+  bool version = false;
   std::vector<const char*> supported;
   std::vector<const char*> skipped;
   const char* debugLog = nullptr;
@@ -76,7 +80,7 @@ class OptionParser {
         optionsEnded = true;
       } else if (!optionsEnded && arg[0] == '-') {
         if (!TakeOption(arg)) return false;
-        if (options_->help) return true;
+        if (options_->help || options_->version) return true;
       } else if (options_->toolDirectory != nullptr) {
         return Error("more than one tool folder: ", arg);
       } else if (*arg == '\0') {
@@ -107,6 +111,8 @@ class OptionParser {
       options_->json = true;
     } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
       options_->help = true;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      options_->version = true;
     } else if (std::strcmp(arg, "--supported") == 0) {
       return TakeListEntry(arg, &options_->supported);
     } else if (std::strcmp(arg, "--skip") == 0) {
@@ -275,6 +281,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(kUsage, stdout);
+    return kExitCheckRan;
+  }
+  if (options.version) {
+    std::fputs("fwcheck " SETUP_VERSION_TEXT "\n", stdout);
     return kExitCheckRan;
   }
   if (options.debugLog != nullptr && !OpenDebugLog(options.debugLog)) {

@@ -2,6 +2,7 @@
 # fwcheck as a command: usage errors, the JSON report, exit codes, debug log.
 # fwcheck_cli_test.sh FWCHECK FAKE_TOOL [RUNNER...]
 # RUNNER (for example the Wine runner) is put in front of FWCHECK.
+# SETUP_VERSION holds the version the build gave it.
 set -u
 fwcheck=$1
 fake_tool=$2
@@ -64,6 +65,11 @@ tool="$scratch/tool"
 mkdir -p "$tool"
 cp "$fake_tool" "$tool/flashkeeper.exe"
 printf 'Device #1:\n  Part Number:   MCX-100\n  PSID:          QV_0001\n  Status:        Update required\n' >"$tool/report.txt"
+
+for args in "--version" "--version --bogus" "--json --version $tool"; do
+  run 0 $args
+  [ "$out" = "fwcheck $SETUP_VERSION" ] || fail "fwcheck $args printed '$out', not the version $SETUP_VERSION"
+done
 
 run 2
 expect_in "$err" "fwcheck: no tool folder given"

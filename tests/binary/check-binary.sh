@@ -5,14 +5,18 @@
 #              loaded before it can forbid that; SetDefaultDllDirectories, which
 #              forbids it, is looked up at run time, not imported, so a Windows
 #              without it still starts the program.
-#   resources  the manifest and the version resource are embedded.
+#   resources  the manifest and the version resource are embedded, both of
+#              the build's version.
 #   size       stripped, it is at most 160 KB.
 #   action-imports  a custom action DLL, run inside the installer's process,
 #              imports kernel32, the C runtime and msi.dll and nothing else.
 #   exports    the custom actions are exported under their plain names.
-#   version    the version resource is embedded (a DLL has no manifest).
-# OBJDUMP, OBJCOPY and STRIP name the toolchain's binutils.
+#   version    the version resource is embedded, of the build's version (a
+#              DLL has no manifest).
+# OBJDUMP, OBJCOPY and STRIP name the toolchain's binutils; SETUP_VERSION is
+# the version the build gave the programs (four numbers).
 set -euo pipefail
+: "${SETUP_VERSION:?the version the build gave the programs}"
 check=$1
 exe=$2
 scratch=$(mktemp -d)
@@ -44,11 +48,31 @@ resource() {
   tail -c +$((address - 0x$section_start + 1)) "$scratch/rsrc" | head -c $((size))
 }
 
-# RT_VERSION 1, its texts in UTF-16.
+# fixed_version OFFSET: the version of the fixed part of the version resource
+# whose two 32-bit halves (most significant first) stand at OFFSET, as a.b.c.d.
+fixed_version() {
+  local high low
+  read -r high low < <(od -An -tu4 -j"$1" -N8 "$scratch/version.bin")
+  echo "$((high >> 16)).$((high & 0xFFFF)).$((low >> 16)).$((low & 0xFFFF))"
+}
+
+# RT_VERSION 1: the keys, and the build's version in the numbers and texts.
 check_version() {
-  resource 0x000010 0x000001 | strings -el >"$scratch/version"
+  resource 0x000010 0x000001 >"$scratch/version.bin"
+  strings -el "$scratch/version.bin" >"$scratch/version"
   for key in VS_VERSION_INFO FileVersion ProductVersion ProductName; do
     grep -qx "$key" "$scratch/version" || fail "the version resource of $name lacks $key"
+  done
+  # The fixed part follows the 40-byte header and key "VS_VERSION_INFO".
+  [ "$(od -An -tx4 -j40 -N4 "$scratch/version.bin" | tr -d ' ')" = feef04bd ] ||
+    fail "the version resource of $name has no fixed part where it belongs"
+  local numbers
+  for field in "FileVersion 48" "ProductVersion 56"; do
+    numbers=$(fixed_version "${field#* }")
+    [ "$numbers" = "$SETUP_VERSION" ] || fail "$name's ${field% *} number is $numbers, not $SETUP_VERSION"
+    # In the texts the key is followed by its value.
+    text=$(grep -x -A1 "${field% *}" "$scratch/version" | tail -n1)
+    [ "$text" = "$SETUP_VERSION" ] || fail "$name's ${field% *} text is '$text', not $SETUP_VERSION"
   done
 }
 
@@ -87,7 +111,8 @@ case $check in
     for text in 'level="asInvoker"' \
         '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>' \
         '>true</longPathAware>' \
-        '>UTF-8</activeCodePage>'; do
+        '>UTF-8</activeCodePage>' \
+        "version=\"$SETUP_VERSION\" processorArchitecture"; do
       grep -qF "$text" "$scratch/manifest" || fail "the manifest of $name lacks $text"
     done
     check_version
