@@ -16,8 +16,8 @@ shift 2
 unset "${!SETUP_SIGN_@}"
 
 scratch=$(mktemp -d)
-server=
-trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$scratch"' EXIT
+servers=()
+trap 'kill "${servers[@]}" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 here=$(cd "$(dirname "$0")" && pwd)
 
 fail() {
@@ -106,6 +106,7 @@ certificate not PKCS#12       |1| SETUP_SIGN_PKCS12=$scratch/signer.pem         
 missing file among others     |1| SETUP_SIGN_PASSWORD=$password                       | target $scratch/files/missing.exe
 not a program among others    |1| SETUP_SIGN_PASSWORD=$password                       | target $scratch/files/notes.txt
 untrusted signer              |1| SETUP_SIGN_PASSWORD=$password SETUP_SIGN_CAFILE=    | target
+untrusted time-stamp server   |1| SETUP_SIGN_PASSWORD=$password SETUP_SIGN_TIMESTAMP_URL=http://127.0.0.1:$tsa_port/ | target
 unreachable time-stamp server |1| SETUP_SIGN_PASSWORD=$password SETUP_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/ | target
 silent time-stamp server      |1| SETUP_SIGN_PASSWORD=$password SETUP_SIGN_TIMESTAMP_URL=http://127.0.0.1:$silent_port/ SETUP_SIGN_TIMEOUT=2 | target
 EOF
@@ -120,6 +121,8 @@ failures() {
   echo "plain text" >"$scratch/files/notes.txt"
   start_server silent
   silent_port=$port
+  start_server
+  tsa_port=$port
   local before
   before=$(listing)
   while IFS='|' read -r name expected environment files; do
@@ -133,8 +136,13 @@ failures() {
   done < <(failure_table)
 }
 
-# start_server [silent]: a time-stamp server on 127.0.0.1, its port in $port.
+# start_server [silent]: a time-stamp server on 127.0.0.1 with a throwaway
+# certificate of its own, its port in $port.
 start_server() {
+  [ -f "$scratch/tsa.pem" ] ||
+    openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Throwaway Test TSA" \
+      -addext "extendedKeyUsage=critical,timeStamping" -days 2 \
+      -keyout "$scratch/tsa.key" -out "$scratch/tsa.pem" 2>/dev/null
   cat >"$scratch/tsa.cnf" <<EOF
 [ tsa ]
 default_tsa = throwaway
@@ -148,7 +156,7 @@ digests = sha256
 ess_cert_id_alg = sha256
 EOF
   python3 "$here/tsa_server.py" "$scratch/tsa.cnf" "$@" >"$scratch/port" 2>"$scratch/tsa.log" &
-  server=$!
+  servers+=($!)
   for _ in $(seq 100); do
     port=$(head -n 1 "$scratch/port")
     [ -z "$port" ] || return 0
@@ -158,11 +166,8 @@ EOF
 }
 
 timestamp() {
-  openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Throwaway Test TSA" \
-    -addext "extendedKeyUsage=critical,timeStamping" -days 2 \
-    -keyout "$scratch/tsa.key" -out "$scratch/tsa.pem" 2>/dev/null
-  cat "$scratch/signer.pem" "$scratch/tsa.pem" >"$scratch/ca.pem"
   start_server
+  cat "$scratch/signer.pem" "$scratch/tsa.pem" >"$scratch/ca.pem"
   args=("$target")
   sign SETUP_SIGN_PKCS12="$scratch/signer.p12" SETUP_SIGN_CAFILE="$scratch/ca.pem" \
     SETUP_SIGN_PASSWORD="$password" SETUP_SIGN_TIMESTAMP_URL="http://127.0.0.1:$port/"
