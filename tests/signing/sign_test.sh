@@ -1,9 +1,10 @@
 #!/bin/bash
 # sign_test.sh CASE FILE [CHECK...]: scripts/sign on a copy of a built program,
 # with a throwaway certificate made here.
-#   signed     the copy is signed with SHA-256, verifies, keeps its mode, passes
-#              the CHECKs of check-binary.sh, signs again into one signature,
-#              and fails to verify once a byte of its code is changed.
+#   signed     the copy, signed with the password in a file, in a variable or
+#              with none, each time over the last signature, verifies with a
+#              SHA-256 digest, keeps its mode, passes the CHECKs of
+#              check-binary.sh, and fails to verify once a byte of its code changes.
 #   failures   each way signing can fail exits non-zero and leaves the file as it was.
 #   timestamp  signing against a local RFC 3161 server gives a time stamp that verifies.
 # Every run of scripts/sign goes through a recording osslsigncode: the password
@@ -65,10 +66,19 @@ certificate=(SETUP_SIGN_PKCS12="$scratch/signer.p12" SETUP_SIGN_CAFILE="$scratch
 signed() {
   chmod 751 "$target"
   args=("$target")
-  sign "${certificate[@]}" SETUP_SIGN_PASSWORD_FILE="$scratch/password"
-  [ "$status" -eq 0 ] || { cat "$scratch/err" >&2; fail "signing failed"; }
+  openssl pkcs12 -export -inkey "$scratch/signer.key" -in "$scratch/signer.pem" \
+    -passout pass: -out "$scratch/open.p12"
+  # Each way to give the password, or none; from the second on, the file is
+  # signed already and must come out with one signature all the same.
+  for password_given in SETUP_SIGN_PASSWORD_FILE="$scratch/password" \
+      SETUP_SIGN_PASSWORD="$password" SETUP_SIGN_PKCS12="$scratch/open.p12"; do
+    sign "${certificate[@]}" "$password_given"
+    [ "$status" -eq 0 ] || { cat "$scratch/err" >&2; fail "signing with ${password_given%%=*} failed"; }
+    verify "$scratch/signer.pem" "$target" ||
+      { cat "$scratch/verify" >&2; fail "the file signed with ${password_given%%=*} does not verify"; }
+    ! grep -q 'Signature Index: 1' "$scratch/verify" || fail "signing again nested a second signature"
+  done
   grep -q "without a time stamp" "$scratch/err" || fail "no word that the file has no time stamp"
-  verify "$scratch/signer.pem" "$target" || { cat "$scratch/verify" >&2; fail "the signed file does not verify"; }
   grep -Eq '^Message digest algorithm *: SHA256' "$scratch/verify" || fail "the digest is not SHA-256"
   [ "$(stat -c %a "$target")" = 751 ] || fail "signing changed the file's mode"
   for check in "$@"; do
@@ -78,11 +88,6 @@ signed() {
     [ "$check" != size ] || grep -q " $(stat -c %s "$target") bytes" "$scratch/check" ||
       fail "the size check does not count the signature: $(cat "$scratch/check")"
   done
-
-  sign "${certificate[@]}" SETUP_SIGN_PASSWORD="$password"
-  [ "$status" -eq 0 ] || { cat "$scratch/err" >&2; fail "signing a signed file failed"; }
-  verify "$scratch/signer.pem" "$target" || fail "the signed-again file does not verify"
-  ! grep -q 'Signature Index: 1' "$scratch/verify" || fail "signing again nested a second signature"
 
   # A byte in the middle of the code section, far from the signature at the end.
   read -r size offset < <("$OBJDUMP" -h "$target" | awk '$2 == ".text" { print $3, $6 }')
