@@ -6,8 +6,8 @@
 #              forbids it, is looked up at run time, not imported, so a Windows
 #              without it still starts the program.
 #   resources  the manifest and the version resource are embedded.
-#   size       stripped, it is at most 160 KB; an Authenticode signature, which
-#              stripping drops, is counted in, for it ships with the file.
+#   size       stripped, it is at most 160 KB.
+#              An Authenticode signature, dropped by stripping, is counted in.
 #   action-imports  a custom action DLL, run inside the installer's process,
 #              imports kernel32, the C runtime and msi.dll and nothing else.
 #   exports    the custom actions are exported under their plain names.
