@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/launch_win32.h"
 #include "bench/median.h"
 
 namespace {
@@ -59,31 +60,17 @@ std::string MakeToolFolder() {
 // Runs `command_line` with its output into the file `output`; milliseconds
 // taken, or a negative number, after showing the output, when it did not
 // exit with 0.
-double TimedRun(std::string command_line, const std::string& output) {
-  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-  HANDLE file = CreateFileA(output.c_str(), GENERIC_WRITE | GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+double TimedRun(const std::string& command_line, const std::string& output) {
+  HANDLE file = CreateOutputFile(output.c_str());
   if (file == INVALID_HANDLE_VALUE) return -1;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = file;
-  startup.hStdError = file;
   PROCESS_INFORMATION process{};
   auto start = std::chrono::steady_clock::now();
-  if (!CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  if (!StartWithOutputInto(command_line, file, 0, &process)) {
     CloseHandle(file);
     return -1;
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = WaitForExitCode(process, 1);
   std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-  DWORD code = 1;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   if (code != 0) {
     std::fprintf(stderr, "exit code %lu: %s\n", code, command_line.c_str());
     char text[4096];

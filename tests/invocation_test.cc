@@ -397,14 +397,18 @@ TEST(InvocationTest, ReportsAndFailureRules) {
        static_cast<int32_t>(kAccessViolation), true, kAccessViolation, 0, false,
        "the tool was not seen to end"},
   };
+  // The tool as the case has it behave.
+  auto script = [](const Case& c, ScriptedToolOs* tool) {
+    tool->chunks = c.chunks;
+    tool->wait_fails = c.wait_fails;
+    tool->first_exit_codes = c.first_exit_codes;
+    tool->exit_code = c.exit_code;
+    tool->exit_code_fails = c.exit_code_fails;
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedToolOs tool;
-    tool.chunks = c.chunks;
-    tool.wait_fails = c.wait_fails;
-    tool.first_exit_codes = c.first_exit_codes;
-    tool.exit_code = c.exit_code;
-    tool.exit_code_fails = c.exit_code_fails;
+    script(c, &tool);
     FirmwareCheckRequest request = Request(c.update);
     FirmwareCheckReport report = CheckScripted(tool, request).report;
     EXPECT_EQ(report.status, c.status);
@@ -419,11 +423,7 @@ TEST(InvocationTest, ReportsAndFailureRules) {
     EXPECT_STREQ(reason, c.reason);
     // The old entry gives the same status and result.
     ScriptedToolOs again;
-    again.chunks = c.chunks;
-    again.wait_fails = c.wait_fails;
-    again.first_exit_codes = c.first_exit_codes;
-    again.exit_code = c.exit_code;
-    again.exit_code_fails = c.exit_code_fails;
+    script(c, &again);
     os::ScopedOs scoped(again);
     FirmwareStatus status = -1;
     EXPECT_EQ(CheckAndUpdateFirmware(0, "C:\\fw", c.update ? 0 : 1, false, &status, nullptr, 0,

@@ -67,7 +67,7 @@ check_version() {
   # The fixed part follows the 40-byte header and key "VS_VERSION_INFO".
   [ "$(od -An -tx4 -j40 -N4 "$scratch/version.bin" | tr -d ' ')" = feef04bd ] ||
     fail "the version resource of $name has no fixed part where it belongs"
-  local numbers
+  local numbers text
   for field in "FileVersion 48" "ProductVersion 56"; do
     numbers=$(fixed_version "${field#* }")
     [ "$numbers" = "$SETUP_VERSION" ] || fail "$name's ${field% *} number is $numbers, not $SETUP_VERSION"
