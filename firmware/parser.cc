@@ -34,13 +34,15 @@ constexpr KnownStatus kKnownStatuses[] = {
      "GetStatusByMsg: found one device that has mixed version [1] "},
     {"Up to date", kFwUpToDate, nullptr},
 };
+constexpr KnownStatus kUnknownStatus{"", kFwUnknownStatus,
+                                     "GetStatusByMsg: Unknown status message [1] "};
 
-struct DeviceFilter {
-  bool oemFilter;
-  const char* const* partNumbers;
-  int32_t count;
-  bool supportedList;
-};
+const KnownStatus& FindKnownStatus(const char* status) {
+  for (const KnownStatus& known : kKnownStatuses) {
+    if (std::strstr(status, known.text) != nullptr) return known;
+  }
+  return kUnknownStatus;
+}
 
 // What the examined devices reported so far.
 struct Findings {
@@ -80,13 +82,6 @@ const char* PsidText(const char* psidLine) {
   return psidLine[kValueIndex - 1] == '\0' ? "" : psidLine + kValueIndex;
 }
 
-bool ListsPartNumberOf(const char* line, const DeviceFilter& filter) {
-  for (int32_t i = 0; i < filter.count; ++i) {
-    if (std::strstr(line, filter.partNumbers[i]) != nullptr) return true;
-  }
-  return false;
-}
-
 void RecordStatus(LogHandle handle, const char* statusText, Findings& findings) {
   const FirmwareStatus code = GetStatusByMsg(handle, statusText);
   if (code == kFwUpdateRequired) {
@@ -105,7 +100,7 @@ bool ExamineLine(LogHandle handle, const char* line, const DeviceFilter& filter,
     return false;
   }
   if (StartsWith(line, kPartNumberPrefix)) {
-    if (ListsPartNumberOf(line, filter) == filter.supportedList) return false;
+    if (!PartNumberLeavesOut(line, filter)) return false;
     LogMessage(handle,
                "CheckFWUpdateStatByOutpt: Device is not found in the supported devices list. "
                "Skipping to the next device.");
@@ -143,14 +138,20 @@ bool IsOemPsid(const char* psid) {
   return !StartsWith(psid, kMakerPsidPrefix);
 }
 
-FirmwareStatus GetStatusByMsg(LogHandle handle, const char* status) {
-  for (const KnownStatus& known : kKnownStatuses) {
-    if (std::strstr(status, known.text) == nullptr) continue;
-    if (known.message != nullptr) LogMessageParam(handle, known.message, status);
-    return known.code;
+bool PartNumberLeavesOut(const char* line, const DeviceFilter& filter) {
+  bool listed = false;
+  for (int32_t i = 0; i < filter.count && !listed; ++i) {
+    listed = std::strstr(line, filter.partNumbers[i]) != nullptr;
   }
-  LogMessageParam(handle, "GetStatusByMsg: Unknown status message [1] ", status);
-  return kFwUnknownStatus;
+  return listed != filter.supportedList;
+}
+
+FirmwareStatus StatusOfText(const char* status) { return FindKnownStatus(status).code; }
+
+FirmwareStatus GetStatusByMsg(LogHandle handle, const char* status) {
+  const KnownStatus& known = FindKnownStatus(status);
+  if (known.message != nullptr) LogMessageParam(handle, known.message, status);
+  return known.code;
 }
 
 FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t length,

@@ -44,9 +44,23 @@ char* NextLineWithPrefix(LineCursor& cursor, const char* currentLine, char* text
 // True unless the PSID, after leading white space, begins with "QV_".
 bool IsOemPsid(const char* psid);
 
+// The status code of one status text, as GetStatusByMsg gives it, without logging.
+FirmwareStatus StatusOfText(const char* status);
+
 // The status code of one status text (kFwUpdateRequired, kFwUpToDate or
 // kFwOpenFailed to kFwUnknownStatus); logs what it found.
 FirmwareStatus GetStatusByMsg(LogHandle handle, const char* status);
+
+// Which devices the check examines: the parser's filter arguments.
+struct DeviceFilter {
+  bool oemFilter = false;
+  const char* const* partNumbers = nullptr;
+  int32_t count = 0;  // 0 or less: an empty list
+  bool supportedList = false;
+};
+
+// Whether a "  Part Number" line leaves its device out under `filter`.
+bool PartNumberLeavesOut(const char* line, const DeviceFilter& filter);
 
 // Reads the tool's report and returns the first problem status of an
 // examined device (kFwOpenFailed to kFwUnknownStatus), or kFwNoProblem.

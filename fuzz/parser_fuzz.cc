@@ -1,8 +1,5 @@
 // Feeds arbitrary reports, device filters and part-number lists through the
-// report parser. An input is one line of options, then the report:
-//   byte 0 'O' turns the OEM filter on; byte 1 'S' makes the list the
-//   supported parts (else the parts to leave out); the rest of the line is
-//   the list, entries separated by '|', no entry when it is empty.
+// report parser and its device-by-device view (input format: DecodeFuzzInput).
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -11,37 +8,9 @@
 #include <vector>
 
 #include "firmware/parser.h"
+#include "tests/report_agreement.h"
 
 namespace {
-
-struct FuzzInput {
-  bool oemFilter = false;
-  bool supportedList = false;
-  std::vector<std::string> partNumbers;
-  std::string_view report;
-};
-
-std::vector<std::string> SplitList(std::string_view list) {
-  std::vector<std::string> entries;
-  if (list.empty()) return entries;
-  for (;;) {
-    const size_t bar = list.find('|');
-    entries.emplace_back(list.substr(0, bar));
-    if (bar == std::string_view::npos) return entries;
-    list.remove_prefix(bar + 1);
-  }
-}
-
-FuzzInput Decode(std::string_view input) {
-  const size_t lineEnd = input.find('\n');
-  const std::string_view options = input.substr(0, lineEnd);
-  FuzzInput decoded;
-  decoded.oemFilter = options.size() > 0 && options[0] == 'O';
-  decoded.supportedList = options.size() > 1 && options[1] == 'S';
-  decoded.partNumbers = SplitList(options.size() > 2 ? options.substr(2) : std::string_view());
-  if (lineEnd != std::string_view::npos) decoded.report = input.substr(lineEnd + 1);
-  return decoded;
-}
 
 bool IsParserResult(FirmwareStatus status) {
   return status == kFwNoProblem || (status >= kFwOpenFailed && status <= kFwUnknownStatus);
@@ -56,7 +25,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const FuzzInput input = Decode(std::string_view(reinterpret_cast<const char*>(data), size));
+  const testing_support::FuzzInput input = testing_support::DecodeFuzzInput(std::string_view(reinterpret_cast<const char*>(data), size));
   std::vector<const char*> partNumbers;
   for (const std::string& entry : input.partNumbers) partNumbers.push_back(entry.c_str());
 
@@ -74,5 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!IsParserResult(result)) std::abort();
   // Never more devices examined than reported, nor more reported than lines.
   if (counts.examined > counts.reported || counts.reported > length / 8 + 1) std::abort();
+  // The device-by-device view must tell what the parser found.
+  const DeviceFilter filter{input.oemFilter, partNumbers.data(),
+                            static_cast<int32_t>(partNumbers.size()), input.supportedList};
+  if (!testing_support::ViewDisagreement(input.report, filter).empty()) std::abort();
   return 0;
 }

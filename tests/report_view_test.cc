@@ -1,0 +1,133 @@
+#include "firmware/report_view.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/report_agreement.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// Device 2 states its status before its part number; device 3 is a reseller's.
+const char kReport[] =
+    "Querying devices...\r\n"
+    "  Status: Rebooting\n"
+    "Device #1:\n"
+    "  Part Number:   VN2-4420-A\n"
+    "  PSID:          QV_0017\n"
+    "  Status:        Update required \r\n"
+    "Device #2:\n"
+    "  Status:        Failed to open device\n"
+    "  Part Number:   VN2-4410-B\n"
+    "  Status:        Up to date\n"
+    "Device #3:\n"
+    "  PSID:\tRS_0003\n"
+    "  Part Number:   VN2-4410-B\n"
+    "  Status:        No matching image found\n"
+    "Device #4:\n"
+    "  Part Number:";
+
+struct Expected {
+  const char* partNumber;  // nullptr: no such line read
+  const char* psid;
+  const char* statusText;
+  FirmwareStatus status;
+  LeftOutBy leftOutBy;
+};
+
+std::string Shown(const std::optional<std::string>& value) { return value ? *value : "(none)"; }
+
+TEST(ReportViewTest, TellsWhatEachDeviceSaidAndWhatWasDecided) {
+  const char* const notVn2_4410[] = {"VN2-4410"};
+  struct Case {
+    const char* name;
+    DeviceFilter filter;
+    std::vector<Expected> devices;
+  };
+  const Case cases[] = {
+      {"all examined",
+       {},
+       {{"VN2-4420-A", "QV_0017", "Update required", kFwUpdateRequired, LeftOutBy::kNothing},
+        {"VN2-4410-B", nullptr, "Failed to open device", kFwOpenFailed, LeftOutBy::kNothing},
+        {"VN2-4410-B", "RS_0003", "No matching image found", kFwNoMatchingImage, LeftOutBy::kNothing},
+        {"", nullptr, nullptr, kFwNoProblem, LeftOutBy::kNothing}}},
+      {"left out by part number after a status; lines after the decision unread",
+       {false, notVn2_4410, 1, false},
+       {{"VN2-4420-A", "QV_0017", "Update required", kFwUpdateRequired, LeftOutBy::kNothing},
+        {"VN2-4410-B", nullptr, "Failed to open device", kFwOpenFailed, LeftOutBy::kPartNumberList},
+        {"VN2-4410-B", "RS_0003", nullptr, kFwNoProblem, LeftOutBy::kPartNumberList},
+        {"", nullptr, nullptr, kFwNoProblem, LeftOutBy::kNothing}}},
+      {"OEM filter",
+       {true, nullptr, 0, false},
+       {{"VN2-4420-A", "QV_0017", "Update required", kFwUpdateRequired, LeftOutBy::kNothing},
+        {"VN2-4410-B", nullptr, "Failed to open device", kFwOpenFailed, LeftOutBy::kNothing},
+        {nullptr, "RS_0003", nullptr, kFwNoProblem, LeftOutBy::kOemFilter},
+        {"", nullptr, nullptr, kFwNoProblem, LeftOutBy::kNothing}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReportView view = ViewReport(kReport, c.filter);
+    EXPECT_EQ(view.statusesBeforeDevices, std::vector<FirmwareStatus>{kFwUnknownStatus});
+    ASSERT_EQ(view.devices.size(), c.devices.size());
+    for (size_t i = 0; i < c.devices.size(); ++i) {
+      const DeviceView& device = view.devices[i];
+      const Expected& expected = c.devices[i];
+      EXPECT_EQ(device.index, i + 1);
+      EXPECT_EQ(Shown(device.partNumber), expected.partNumber ? expected.partNumber : "(none)");
+      EXPECT_EQ(Shown(device.psid), expected.psid ? expected.psid : "(none)");
+      EXPECT_EQ(Shown(device.statusText), expected.statusText ? expected.statusText : "(none)");
+      EXPECT_EQ(device.status(), expected.status);
+      EXPECT_EQ(device.leftOutBy, expected.leftOutBy);
+    }
+    EXPECT_EQ(testing_support::ViewDisagreement(kReport, c.filter), "");
+  }
+  EXPECT_EQ(ViewReport(kReport, {}).devices[1].statuses,
+            (std::vector<FirmwareStatus>{kFwOpenFailed, kFwUpToDate}));
+}
+
+// The view and the parser agree on every input of the parser's fuzz corpus.
+TEST(ReportViewTest, AgreesWithTheParserOnTheFuzzCorpus) {
+  int inputs = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(PARSER_FUZZ_CORPUS)) {
+    std::string input = testing_support::ReadFile(entry.path().string());
+    testing_support::FuzzInput decoded = testing_support::DecodeFuzzInput(input);
+    std::vector<const char*> parts;
+    for (const std::string& part : decoded.partNumbers) parts.push_back(part.c_str());
+    DeviceFilter filter{decoded.oemFilter, parts.data(), static_cast<int32_t>(parts.size()),
+                        decoded.supportedList};
+    EXPECT_EQ(testing_support::ViewDisagreement(decoded.report, filter), "") << entry.path();
+    ++inputs;
+  }
+  EXPECT_GT(inputs, 0);
+}
+
+// Reports made of the lines a parser must tell apart, in random order.
+TEST(ReportViewTest, AgreesWithTheParserOnRandomReports) {
+  const std::string pieces[] = {
+      "Device #", "Device #7:", "device #1", " Device #2", "  Status: Update required",
+      "  Status: Up to date", "  Status: Failed to open device", "  Status: Forced update required",
+      "  Status: spinning", "  Status", "  status: Update required", "  Part Number: VN2-4410-B",
+      "  Part Number: VN2-4420-A", "  Part Number", "  PSID: QV_0001", "  PSID:\t RS_0002",
+      "  PSID", "  PSID: qv_3", "", "\r", "  Status: Up to date\r  Part Number: VN2-4420-A",
+      std::string("  Status: \0Update required", 26), "junk",
+  };
+  const char* const lists[][2] = {{"VN2-4410", "4420"}, {"", "VN2-44"}, {"4420", ""}};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 3000; ++round) {
+    std::string report;
+    for (int line = random() % 24; line > 0; --line) {
+      report += pieces[random() % std::size(pieces)];
+      if (random() % 8 != 0 || line > 1) report += '\n';
+    }
+    const char* const* list = lists[random() % std::size(lists)];
+    DeviceFilter filter{random() % 2 == 0, list, static_cast<int32_t>(random() % 3),
+                        random() % 2 == 0};
+    ASSERT_EQ(testing_support::ViewDisagreement(report, filter), "") << report;
+  }
+}
+
+}  // namespace
