@@ -1,14 +1,17 @@
 // fwcheck: the firmware check as a command.
 //
 //   fwcheck [--update] [--oem-filter] [--supported PN]... [--skip PN]...
-//           [--timeout SECONDS] [--debuglog FILE] [--json] [--] TOOL_DIR
+//           [--timeout SECONDS] [--debuglog FILE] [--json] [--detailed-exitcode]
+//           [--] TOOL_DIR
 //   fwcheck --help | --version
 //
 // Exit codes: 0 the check ran and gave an answer; 1 the check failed (the
-// reason is on standard error); 2 bad usage.
+// reason is on standard error); 2 bad usage. With --detailed-exitcode an
+// answer gives 0, 3 or 4 (see DetailedExitCode).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,25 +26,34 @@ namespace {
 constexpr int kExitCheckRan = 0;
 constexpr int kExitCheckFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitUpdateRequiredOrMade = 3;
+constexpr int kExitDeviceProblem = 4;
+
+// The version of the --json object's members and their meanings.
+constexpr int kJsonFormatVersion = 1;
 
 // The longest time limit whose milliseconds fit the request.
 constexpr unsigned long kMaxTimeoutSeconds = 0xFFFFFFFFu / 1000;
 
 constexpr char kUsage[] =
     "usage: fwcheck [--update] [--oem-filter] [--supported PN]... [--skip PN]...\n"
-    "               [--timeout SECONDS] [--debuglog FILE] [--json] [--] TOOL_DIR\n"
+    "               [--timeout SECONDS] [--debuglog FILE] [--json] [--detailed-exitcode]\n"
+    "               [--] TOOL_DIR\n"
     "       fwcheck --help | --version\n"
     "Runs TOOL_DIR\\flashkeeper.exe (query mode unless --update) and reports whether\n"
     "a firmware update is required. --supported keeps only devices whose part number\n"
     "line holds one of the given texts; --skip leaves those devices out (not both).\n"
     "--oem-filter leaves out devices whose PSID does not begin with \"QV_\".\n"
     "--timeout ends the tool after SECONDS in query mode (never in update mode).\n"
-    "Exit codes: 0 the check ran, 1 the check failed, 2 bad usage.\n";
+    "Exit codes: 0 the check ran, 1 the check failed, 2 bad usage; with\n"
+    "--detailed-exitcode a check that ran gives 0 nothing to do, 3 an update is\n"
+    "required (query) or was made (update), 4 a device reported a problem (query).\n";
 
 struct Options {
   bool update = false;
   bool oemFilter = false;
   bool json = false;
+  bool detailedExitCode = false;
   bool help = false;
   bool version = false;
   std::vector<const char*> supported;
@@ -51,11 +63,11 @@ struct Options {
   uint32_t timeoutMs = 0;
 };
 
-// One line of output: what was found, or why there is no answer.
+// What was found, or why there is no answer.
 struct Verdict {
   const FirmwareCheckReport* report = nullptr;  // null: nothing ran
-  const char* reason = nullptr;                 // null: the check gave an answer
-  std::string usageReason;                      // the reason when the usage was bad
+  std::string reason;                           // empty: the check gave an answer
+  bool failed() const { return !reason.empty(); }
 };
 
 // Seconds as a positive whole number that fits; 0 when it is not one.
@@ -109,6 +121,8 @@ class OptionParser {
       options_->oemFilter = true;
     } else if (std::strcmp(arg, "--json") == 0) {
       options_->json = true;
+    } else if (std::strcmp(arg, "--detailed-exitcode") == 0) {
+      options_->detailedExitCode = true;
     } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
       options_->help = true;
     } else if (std::strcmp(arg, "--version") == 0) {
@@ -135,6 +149,10 @@ class OptionParser {
   bool TakeListEntry(const char* option, std::vector<const char*>* list) {
     const char* value = nullptr;
     if (!TakeValue(option, "part number", &value)) return false;
+    // Blanks alone occur in every part-number line: every device or none.
+    if (value[std::strspn(value, " \t\r\n\v\f")] == '\0') {
+      return Error("blank part number after ", option);
+    }
     list->push_back(value);
     return true;
   }
@@ -168,7 +186,7 @@ bool AsksForJson(int argc, char** argv) {
   return false;
 }
 
-const char* StatusMeaning(const Verdict& verdict) {
+const char* StatusMeaning(const Options& options, const Verdict& verdict) {
   static const char* const kMeanings[] = {
       "no problem seen",
       "an update was reported",
@@ -182,8 +200,13 @@ const char* StatusMeaning(const Verdict& verdict) {
       "mixed versions",
       "unknown status message",
   };
-  if (verdict.reason != nullptr) return "not determined";
-  int32_t status = verdict.report->status;
+  if (verdict.failed()) return "not determined";
+  const FirmwareCheckReport& report = *verdict.report;
+  // In update mode the status tells only whether an update was reported.
+  if (options.update && report.status == kFwNoProblem && ExaminedDeviceReportsProblem(report)) {
+    return "no update was reported, and a device reported a problem";
+  }
+  int32_t status = report.status;
   return status >= 0 && status <= 10 ? kMeanings[status] : "unknown status";
 }
 
@@ -222,33 +245,83 @@ std::string JsonString(const char* text) {
   return quoted + "\"";
 }
 
+std::string JsonOptional(const std::optional<std::string>& text) {
+  return text ? JsonString(text->c_str()) : "null";
+}
+
+std::string JsonDevice(const DeviceView& device) {
+  return "{\"index\": " + UnsignedText(device.index) +
+         ", \"part_number\": " + JsonOptional(device.partNumber) +
+         ", \"psid\": " + JsonOptional(device.psid) +
+         ", \"status_text\": " + JsonOptional(device.statusText) +
+         ", \"status\": " + (device.statuses.empty() ? "null" : SignedText(device.status())) +
+         ", \"examined\": " + (device.examined() ? "true" : "false") +
+         ", \"left_out_by\": " + JsonString(LeftOutByText(device.leftOutBy)) + "}";
+}
+
+std::string JsonDevices(const FirmwareCheckReport* report) {
+  if (report == nullptr) return "null";
+  std::string devices = "[";
+  for (const DeviceView& device : report->devices) {
+    devices += (devices.size() > 1 ? ", " : "") + JsonDevice(device);
+  }
+  return devices + "]";
+}
+
 void PrintJson(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport* report = verdict.report;
   bool ran = report != nullptr;
   bool exitCodeKnown = ran && report->toolExitCodeKnown;
   std::string line =
-      "{\"status\": " + (ran ? SignedText(report->status) : "null") +
-      ", \"status_meaning\": " + JsonString(ran ? StatusMeaning(verdict) : "not determined") +
+      "{\"format_version\": " + SignedText(kJsonFormatVersion) +
+      ", \"status\": " + (ran ? SignedText(report->status) : "null") +
+      ", \"status_meaning\": " + JsonString(ran ? StatusMeaning(options, verdict) : "not determined") +
       ", \"result\": " + (ran ? SignedText(report->result) : "null") +
       ", \"result_meaning\": " + JsonString(ran ? FirmwareResultMeaning(report->result) : nullptr) +
       ", \"mode\": \"" + (options.update ? "update" : "query") +
       "\", \"tool_exit_code\": " + (exitCodeKnown ? UnsignedText(report->toolExitCode) : "null") +
-      ", \"devices_reported\": " + UnsignedText(ran ? report->devicesReported : 0) +
-      ", \"devices_examined\": " + UnsignedText(ran ? report->devicesExamined : 0) +
-      ", \"failed\": " + (verdict.reason != nullptr ? "true" : "false") +
-      ", \"reason\": " + JsonString(verdict.reason) + "}\n";
+      ", \"devices_reported\": " + (ran ? UnsignedText(report->devicesReported) : "null") +
+      ", \"devices_examined\": " + (ran ? UnsignedText(report->devicesExamined) : "null") +
+      ", \"failed\": " + (verdict.failed() ? "true" : "false") +
+      ", \"reason\": " + (verdict.failed() ? JsonString(verdict.reason.c_str()) : "null") +
+      ", \"devices\": " + JsonDevices(report) + "}\n";
   std::fputs(line.c_str(), stdout);
 }
 
-void PrintText(const Verdict& verdict) {
+std::string ValueOrNone(const std::optional<std::string>& value) {
+  return value && !value->empty() ? *value : "(none)";
+}
+
+// One line for a device: what it said and what was decided about it.
+std::string DeviceLine(const DeviceView& device) {
+  std::string line = "device " + UnsignedText(device.index) + ": part number " +
+                     ValueOrNone(device.partNumber) + ", PSID " + ValueOrNone(device.psid) + ", ";
+  line += device.statusText ? "status \"" + *device.statusText + "\" (" +
+                                  SignedText(device.status()) + ")"
+                            : std::string("no status");
+  if (!device.examined()) return line + ", left out by the " + LeftOutByText(device.leftOutBy) + "\n";
+  return line + ", examined\n";
+}
+
+void PrintText(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport& report = *verdict.report;
-  std::string text = "status: " + SignedText(report.status) + " (" + StatusMeaning(verdict) +
-                     ")\nresult: " + SignedText(report.result) + " (" +
-                     FirmwareResultMeaning(report.result) + ")\n";
+  std::string text = "status: " + SignedText(report.status) + " (" +
+                     StatusMeaning(options, verdict) + ")\nresult: " + SignedText(report.result) +
+                     " (" + FirmwareResultMeaning(report.result) + ")\n";
   if (report.toolExitCodeKnown) text += "tool exit code: " + UnsignedText(report.toolExitCode) + "\n";
   text += "devices: " + UnsignedText(report.devicesReported) + " reported, " +
           UnsignedText(report.devicesExamined) + " examined\n";
+  for (const DeviceView& device : report.devices) text += DeviceLine(device);
   std::fputs(text.c_str(), stdout);
+}
+
+// --detailed-exitcode: the answer's status as an exit code. It follows the
+// status reported, so an update required wins over another device's problem.
+int DetailedExitCode(const Options& options, const FirmwareCheckReport& report) {
+  if (options.update) return report.status == kFwUpdated ? kExitUpdateRequiredOrMade : kExitCheckRan;
+  if (report.status == kFwUpdateRequired) return kExitUpdateRequiredOrMade;
+  if (report.status >= kFwOpenFailed && report.status <= kFwUnknownStatus) return kExitDeviceProblem;
+  return kExitCheckRan;
 }
 
 // Prints the verdict and gives the exit code.
@@ -256,11 +329,21 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
   if (options.json) {
     PrintJson(options, verdict);
   } else if (verdict.report != nullptr) {
-    PrintText(verdict);
+    PrintText(options, verdict);
   }
-  if (verdict.reason == nullptr) return kExitCheckRan;
-  std::fputs(("fwcheck: " + std::string(verdict.reason) + "\n").c_str(), stderr);
-  return failureExitCode;
+  if (verdict.failed()) {
+    std::fputs(("fwcheck: " + verdict.reason + "\n").c_str(), stderr);
+    return failureExitCode;
+  }
+  const FirmwareCheckReport& report = *verdict.report;
+  // Not the same as "all up to date": the filters left nothing to look at.
+  if (report.devicesReported > 0 && report.devicesExamined == 0) {
+    std::fputs(("fwcheck: the report held " + UnsignedText(report.devicesReported) +
+                " devices, and the part-number list or the OEM filter left out every one\n")
+                   .c_str(),
+               stderr);
+  }
+  return options.detailedExitCode ? DetailedExitCode(options, report) : kExitCheckRan;
 }
 
 }  // namespace
@@ -273,8 +356,7 @@ int main(int argc, char** argv) {
   if (!parser.Parse()) {
     options.json = AsksForJson(argc, argv);
     Verdict verdict;
-    verdict.usageReason = parser.error();
-    verdict.reason = verdict.usageReason.c_str();
+    verdict.reason = parser.error();
     int exitCode = Conclude(options, verdict, kExitUsage);
     std::fputs(kUsage, stderr);
     return exitCode;

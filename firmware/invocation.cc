@@ -117,6 +117,11 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
 
   uint32_t storedLength = StoredTextLength(output);
   report->reportHeldNul = totalRead > storedLength;
+  // Taken before the parser cuts the text into lines.
+  report->devices = ViewReport(std::string_view(output, storedLength),
+                               DeviceFilter{request.oemFilter, request.partNumbers, request.count,
+                                            request.supportedList})
+                        .devices;
   DeviceCounts counts;
   report->status = CheckFWUpdateStatByOutpt(handle, output, storedLength, request.oemFilter,
                                             &updateRequired, request.partNumbers, request.count,
@@ -184,7 +189,43 @@ const char* FirmwareResultMeaning(int32_t result) {
   }
 }
 
-const char* FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
+namespace {
+
+// The first examined device that reported no status at all.
+const DeviceView* SilentDevice(const FirmwareCheckReport& report) {
+  for (const DeviceView& device : report.devices) {
+    if (device.examined() && device.statuses.empty()) return &device;
+  }
+  return nullptr;
+}
+
+// During an update these statuses mean the device was not updated; the
+// tool's other wording in update mode is not known, so only they fail it.
+struct UpdateProblem {
+  FirmwareStatus status;
+  const char* text;
+};
+constexpr UpdateProblem kUpdateProblems[] = {
+    {kFwOpenFailed, "failed to open device"},
+    {kFwForcedUpdateRequired, "forced update required"},
+};
+
+std::string UpdateProblemReason(const FirmwareCheckReport& report) {
+  for (const DeviceView& device : report.devices) {
+    if (!device.examined()) continue;
+    for (const UpdateProblem& problem : kUpdateProblems) {
+      if (device.reports(problem.status)) {
+        return std::string("the update reported a device problem: ") + problem.text +
+               " (device " + std::to_string(device.index) + ")";
+      }
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
                                        const FirmwareCheckReport& report) {
   if (report.result != 0) return FirmwareResultMeaning(report.result);
   if (!report.toolEnded) return "the tool was not seen to end";
@@ -195,5 +236,18 @@ const char* FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
   if (request.update && report.toolExitCode != 0) return "the update ended with an exit code other than 0";
   if (report.reportHeldNul) return "the tool's report held a NUL byte";
   if (report.devicesReported == 0) return "the tool's report holds no \"Device #\" line";
-  return nullptr;
+  if (request.update) return UpdateProblemReason(report);
+  // A report cut short, or with line ends the parser does not know, leaves
+  // a device without a status: nothing says it is fine.
+  if (const DeviceView* device = SilentDevice(report)) {
+    return "device " + std::to_string(device->index) + " reported no status";
+  }
+  return "";
+}
+
+bool ExaminedDeviceReportsProblem(const FirmwareCheckReport& report) {
+  for (const DeviceView& device : report.devices) {
+    if (device.examined() && device.firstProblem() != kFwNoProblem) return true;
+  }
+  return false;
 }

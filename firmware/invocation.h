@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "firmware/parser.h"
+#include "firmware/report_view.h"
 #include "setup/debug_log.h"
 
 // Result when the tool's command line does not fit its 2048-byte buffer.
@@ -59,6 +62,8 @@ struct FirmwareCheckReport {
   bool reportHeldNul = false;    // a NUL byte came in the tool's output
   bool timedOut = false;         // the tool was ended at the time limit
   bool toolEnded = false;        // the tool was seen to end
+  // The report device by device, when it was read (result 0).
+  std::vector<DeviceView> devices;
 };
 
 // The whole check, with everything it found. CheckAndUpdateFirmware is this
@@ -69,11 +74,14 @@ int32_t CheckFirmware(LogHandle handle, const FirmwareCheckRequest& request,
 // What a result of CheckFirmware means, in a few words.
 const char* FirmwareResultMeaning(int32_t result);
 
-// Why the check's outcome is no answer (one line, no line end), or nullptr
-// when it is one. The same rules decide fwcheck's exit code 1 and the
-// installer's FIRMWARE_CHECK_FAILED.
-const char* FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
+// Why the check's outcome is no answer (one line, no line end), or empty
+// when it is one. The same rules decide fwcheck's exit code 1, the
+// installer's FIRMWARE_CHECK_FAILED and whether its update failed.
+std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
                                        const FirmwareCheckReport& report);
+
+// Whether an examined device reported a problem (status 5 to 10).
+bool ExaminedDeviceReportsProblem(const FirmwareCheckReport& report);
 
 // The work of CheckAndUpdateFirmware, with the same parameters.
 int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t queryFlag,

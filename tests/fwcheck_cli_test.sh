@@ -45,11 +45,12 @@ check_json() {
   json=$(printf '%s\n' "$text" | python3 -c '
 import json, sys
 o = json.load(sys.stdin)
-keys = ["status", "result", "tool_exit_code", "devices_reported", "devices_examined", "failed", "reason"]
+keys = ["format_version", "status", "result", "tool_exit_code", "devices_reported",
+        "devices_examined", "failed", "reason", "devices"]
 missing = [k for k in keys if k not in o]
 if missing:
     sys.exit("missing " + " ".join(missing))
-print(" ".join("%s=%s" % (k, json.dumps(o[k])) for k in keys))
+print(" ".join("%s=%s" % (k, json.dumps(o[k], separators=(",", ":"))) for k in keys))
 ') || fail "not one JSON object with every member: $out"
 }
 
@@ -88,6 +89,7 @@ usage_cases=(
   "unknown option -|- $tool"
   "empty part number after --supported|--supported '' $tool"
   "empty part number after --skip|--skip '' $tool"
+  "blank part number after --skip|--skip ' ' $tool"
   "empty tool folder|''"
   "--timeout cannot be given with --update|--update --timeout 5 $tool"
   "--timeout needs a whole number of seconds from 1: 0|--timeout 0 $tool"
@@ -100,8 +102,8 @@ for case in "${usage_cases[@]}"; do
   expect_in "$err" "fwcheck: ${case%%|*}"
   run 2 --json "${args[@]}"
   check_json
-  expect_in "$json" "failed=true"
-  expect_in "$json" "reason=\"${case%%|*}"
+  expect_in "$json" "format_version=1 status=null result=null tool_exit_code=null devices_reported=null devices_examined=null failed=true reason=\"${case%%|*}"
+  expect_in "$json" "devices=null"
 done
 
 # "--" ends the options: a folder may then begin with "-", and a relative
@@ -126,6 +128,9 @@ outcome_cases=(
   "1|0|Device #1:\n  Status:        Up to date\n\0\nDevice #2:\n  Status:        Update required\n||reason=\"the tool's report held a NUL byte\"|status: 0 (not determined)"
   "1|0|D\0e\0v\0i\0c\0e\0 \0#\0001\0:\0\n\0||reason=\"the tool's report held a NUL byte\"|not determined"
   "0|0|$device|--skip MCX-100|devices_examined=0|status: 0 (no problem seen)"
+  "1|1|${device}Device #2:\n  Part Number:||reason=\"device 2 reported no status\"|device 2: part number (none), PSID (none), no status, examined"
+  "1|0|${device}Device #2:\n  Status: Failed to open device\n|--update|reason=\"the update reported a device problem: failed to open device (device 2)\"|not determined"
+  "0|0|Device #1:\n  Status: Multiple images files found\n|--update|status=0|status: 0 (no update was reported, and a device reported a problem)"
 )
 for case in "${outcome_cases[@]}"; do
   IFS='|' read -r exit code report options in_json in_text <<<"$case"
@@ -170,6 +175,34 @@ expect_in "$(tr -d '\r' <"$scratch/fw.log")" "Action started: CheckAndUpdateFirm
 
 run 0 --skip MCX-100 "$tool"
 expect_in "$out" "status: 0 (no problem seen)"
+expect_in "$err" "fwcheck: the report held 1 devices, and the part-number list or the OEM filter left out every one"
+
+# --detailed-exitcode follows the status reported; a failed check stays 1.
+detailed_cases=(
+  # exit|report|options
+  "3|$device|"
+  "3|${device}Device #2:\n  Status: Failed to open device\n|"
+  "4|Device #1:\n  Status: N/A (Mixed versions)\n|"
+  "0|Device #1:\n  Status: Up to date\n|"
+  "0|$device|--skip MCX-100"
+  "3|$device|--update"
+  "0|Device #1:\n  Status: No matching image found\n|--update"
+  "1|Device #1:\n|"
+)
+for case in "${detailed_cases[@]}"; do
+  IFS='|' read -r exit report options <<<"$case"
+  tool_script "$report"
+  # shellcheck disable=SC2086
+  run "$exit" --detailed-exitcode $options "$tool"
+done
+
+# The devices as reported, with what was decided about each.
+cp "$(dirname "$0")/../samples/flashkeeper-report.txt" "$tool/report.txt"
+run 0 --json --oem-filter "$tool"
+check_json
+expect_in "$json" 'devices=[{"index":1,"part_number":"VN2-4420-A","psid":"QV_0000000017","status_text":"Update required","status":2,"examined":true,"left_out_by":null},'
+expect_in "$json" '{"index":3,"part_number":"VN2-4410-B","psid":"RS_0000000003","status_text":null,"status":null,"examined":false,"left_out_by":"OEM filter"}]'
+tool_script "$device"
 
 # Folders whose names the ANSI code page 1252 cannot hold (中) or holds in
 # another byte than UTF-8 (é): the tool is found all the same. (Wine reads

@@ -381,8 +381,21 @@ TEST(InvocationTest, ReportsAndFailureRules) {
        0, true, 1, 0, false, "the tool's report holds no \"Device #\" line"},
       {"query, NUL in every chunk, more read than fits", ChunksWithNul(30), false, false, {}, 0,
        false, kFwNoProblem, 0, true, 0, 30, true, "the tool's report held a NUL byte"},
+      {"query, report cut off in a device", {std::string(kUpToDate) + "Device #2:\n  Part Number:"},
+       false, false, {}, 1, false, kFwNoProblem, 0, true, 1, 2, false, "device 2 reported no status"},
+      {"query, line ends the parser does not know",
+       {"Device #1:\r  Status: Up to date\rDevice #2:\r  Status: Update required\r"}, false, false,
+       {}, 0, false, kFwNoProblem, 0, true, 0, 1, false, "device 1 reported no status"},
       {"update, normal", {twoDevices}, true, false, {}, 0, false, kFwUpdated, 0, true, 0, 2, false,
        nullptr},
+      {"update, a device failed to open", {twoDevices + kFailedToOpen}, true, false, {}, 0, false,
+       kFwUpdated, 0, true, 0, 3, false,
+       "the update reported a device problem: failed to open device (device 3)"},
+      {"update, forced update required", {"Device #1:\n  Status: Forced update required\n"}, true,
+       false, {}, 0, false, kFwNoProblem, 0, true, 0, 1, false,
+       "the update reported a device problem: forced update required (device 1)"},
+      {"update, no image and no status do not fail it", {std::string(kNoImage) + "Device #5:\n"},
+       true, false, {}, 0, false, kFwNoProblem, 0, true, 0, 2, false, nullptr},
       {"update, exit code 1", {twoDevices}, true, false, {}, 1, false, kFwUpdated, 0, true, 1, 2,
        false, "the update ended with an exit code other than 0"},
       {"update, exit code unreadable", {twoDevices}, true, false, {}, 0, true, kFwUpdated, 0, false,
@@ -419,8 +432,7 @@ TEST(InvocationTest, ReportsAndFailureRules) {
     EXPECT_EQ(report.devicesExamined, c.devicesReported);
     EXPECT_EQ(report.reportHeldNul, c.reportHeldNul);
     EXPECT_FALSE(report.timedOut);
-    const char* reason = FirmwareCheckFailureReason(request, report);
-    EXPECT_STREQ(reason, c.reason);
+    EXPECT_EQ(FirmwareCheckFailureReason(request, report), c.reason ? c.reason : "");
     // The old entry gives the same status and result.
     ScriptedToolOs again;
     script(c, &again);
@@ -515,7 +527,7 @@ TEST(InvocationTest, TimeLimitEndsOnlyAQuery) {
     EXPECT_EQ(check.report.result, c.result);
     EXPECT_EQ(check.report.timedOut, c.timedOut);
     EXPECT_EQ(tool.terminated.size(), c.timedOut ? 1u : 0u);
-    EXPECT_STREQ(FirmwareCheckFailureReason(request, check.report), c.reason);
+    EXPECT_EQ(FirmwareCheckFailureReason(request, check.report), c.reason ? c.reason : "");
     if (c.timedOut) {
       EXPECT_EQ(check.report.status, kFwUpToDate);
     }

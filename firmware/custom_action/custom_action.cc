@@ -51,8 +51,8 @@ void CheckFirmwareOrThrow(uint32_t session) {
   request.timeoutMs = kInstallerQueryTimeoutMs;
   FirmwareCheckReport report;
   CheckFirmware(session, request, &report);
-  const char* failure = FirmwareCheckFailureReason(request, report);
-  bool updateRequired = failure == nullptr && report.status == kFwUpdateRequired;
+  std::string failure = FirmwareCheckFailureReason(request, report);
+  bool updateRequired = failure.empty() && report.status == kFwUpdateRequired;
 
   SetProperty(session, "FIRMWARE_STATUS", std::to_string(report.status));
   SetProperty(session, "FIRMWARE_RESULT", std::to_string(report.result));
@@ -61,7 +61,7 @@ void CheckFirmwareOrThrow(uint32_t session) {
                         std::to_string(report.result) + ", update required: " +
                         (updateRequired ? "yes" : "no");
   LogMessageParam(session, "CheckFirmware: [1]", outcome.c_str());
-  if (failure != nullptr) ReportCheckFailure(session, failure);
+  if (!failure.empty()) ReportCheckFailure(session, failure);
   // Last: whatever stops the action before leaves no update asked for.
   if (updateRequired) SetProperty(session, "FIRMWARE_UPDATE_REQUIRED", "1");
 }
@@ -95,8 +95,8 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, bool* mustSucceed) {
   CheckFirmware(session, request, &report);
   std::string outcome =
       "status " + std::to_string(report.status) + ", result " + std::to_string(report.result);
-  const char* failure = FirmwareCheckFailureReason(request, report);
-  if (failure != nullptr) return FailedUpdate(session, failure + (" (" + outcome + ")"), *mustSucceed);
+  std::string failure = FirmwareCheckFailureReason(request, report);
+  if (!failure.empty()) return FailedUpdate(session, failure + " (" + outcome + ")", *mustSucceed);
   LogMessageParam(session, "UpdateFirmware: the firmware update finished: [1]", outcome.c_str());
   return kActionSuccess;
 }
