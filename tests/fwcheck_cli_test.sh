@@ -184,16 +184,14 @@ for name in "outil é" "工具中"; do
 done
 
 # On a Windows that ignores the UTF-8 manifest the code page is the system's,
-# 1252 here for a copy whose manifest names no code page. An argument it
+# 1252 here for a copy whose manifest names none. An argument it
 # cannot hold (ő, 中) is refused, never read as a look-alike ("bf o", a folder
 # with a tool of its own); one it holds (é) still runs as given.
 if [ ${#runner[@]} -gt 0 ]; then
   real=$fwcheck
   fwcheck="$scratch/legacy/fwcheck.exe"
   mkdir -p "$scratch/legacy" "$scratch/bf o" "$scratch/bf ő"
-  python3 -c 'import sys; b = open(sys.argv[1], "rb").read(); m = b">UTF-8</activeCodePage>"
-assert b.count(m) == 1
-open(sys.argv[2], "wb").write(b.replace(m, b">none!</activeCodePage>"))' "$real" "$fwcheck"
+  "$(dirname "$0")/without_utf8_code_page.py" "$real" "$fwcheck" || fail "no copy without the UTF-8 code page"
   for name in "bf o" "bf ő"; do cp "$tool/flashkeeper.exe" "$tool/report.txt" "$scratch/$name/"; done
   rm -f "$scratch"/*/args.txt
   for name in "bf ő" "工具中"; do
