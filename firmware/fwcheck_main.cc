@@ -18,6 +18,7 @@
 #include "common/bounded_text.h"
 #include "common/version.h"
 #include "firmware/invocation.h"
+#include "platform/command_line.h"
 #include "platform/os.h"
 #include "setup/debug_log.h"
 
@@ -351,6 +352,16 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
 int main(int argc, char** argv) {
   // Before anything may load a DLL: never from the program's own folder.
   os::RestrictDllSearch();
+  os::ProgramArguments arguments(argc, argv);
+  argc = arguments.count();
+  argv = arguments.values();
+  if (!arguments.exact()) {
+    Options options;
+    options.json = AsksForJson(argc, argv);
+    Verdict verdict;
+    verdict.reason = "an argument holds a character that this system's code page cannot hold";
+    return Conclude(options, verdict, kExitUsage);
+  }
   Options options;
   OptionParser parser(argc, argv, &options);
   if (!parser.Parse()) {

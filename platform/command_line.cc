@@ -61,4 +61,9 @@ std::vector<std::string> SplitCommandLine(const char* command_line) {
   }
 }
 
+ProgramArguments::ProgramArguments(int argc, char** argv) : exact_(Read(argc, argv, &arguments_)) {
+  for (std::string& argument : arguments_) pointers_.push_back(&argument[0]);
+  pointers_.push_back(nullptr);
+}
+
 }  // namespace os

@@ -25,6 +25,7 @@ inline constexpr uint32_t kErrorSuccess = 0;
 inline constexpr uint32_t kErrorBrokenPipe = 109;
 inline constexpr uint32_t kErrorNoMoreItems = 259;
 inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
 inline constexpr uint32_t kMaxPath = 32768;  // longest path the system gives back
 
 // Message box styles.
@@ -113,8 +114,11 @@ class Os {
   virtual void* SystemProcedure(const char* library, const char* name) = 0;
 
   // --- The installer session a custom action runs in (its MSIHANDLE).
-  // MsiGetPropertyA, the whole value whatever its length ("" when not set).
-  // Returns kErrorSuccess or the installer's error.
+  // MsiGetPropertyW, the whole value whatever its length ("" when not set),
+  // in the process's code page without look-alikes (no best fit). Returns
+  // kErrorSuccess; kErrorNoUnicodeTranslation when a character has no exact
+  // form in the code page, `value` then holding the code page's default
+  // character in its place; or the installer's error.
   virtual uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) = 0;
   // MsiSetPropertyA; an empty value removes the property.
   virtual uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) = 0;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/bounded_text.h"
+#include "platform/code_page_win32.h"
 #include "platform/os.h"
 #include "platform/system_library_win32.h"
 
@@ -69,7 +70,7 @@ class WindowsInstaller {
   DWORD load_error = ERROR_SUCCESS;
 
   // The session calls of a custom action; null each when not there.
-  using GetPropertyFn = UINT(WINAPI*)(MSIHANDLE, LPCSTR, LPSTR, LPDWORD);
+  using GetPropertyFn = UINT(WINAPI*)(MSIHANDLE, LPCWSTR, LPWSTR, LPDWORD);
   using SetPropertyFn = UINT(WINAPI*)(MSIHANDLE, LPCSTR, LPCSTR);
   using CreateRecordFn = MSIHANDLE(WINAPI*)(UINT);
   using RecordSetStringFn = UINT(WINAPI*)(MSIHANDLE, UINT, LPCSTR);
@@ -94,7 +95,7 @@ class WindowsInstaller {
     if (enum_related_products == nullptr || get_product_info == nullptr) {
       load_error = ERROR_PROC_NOT_FOUND;
     }
-    get_property = ProcOf<GetPropertyFn>(msi, "MsiGetPropertyA");
+    get_property = ProcOf<GetPropertyFn>(msi, "MsiGetPropertyW");
     set_property = ProcOf<SetPropertyFn>(msi, "MsiSetPropertyA");
     create_record = ProcOf<CreateRecordFn>(msi, "MsiCreateRecord");
     record_set_string = ProcOf<RecordSetStringFn>(msi, "MsiRecordSetStringA");
@@ -102,29 +103,6 @@ class WindowsInstaller {
     close_handle = ProcOf<CloseHandleFn>(msi, "MsiCloseHandle");
   }
 };
-
-// The `length` characters of `wide` in the active code page. False, with
-// ERROR_NO_UNICODE_TRANSLATION, when a character has no form there: a path
-// with a stand-in is wrong.
-bool AnsiText(const wchar_t* wide, int length, std::string* text) {
-  text->clear();
-  if (length == 0) return true;
-  BOOL lossy = FALSE;
-  // UTF-8 has a form for every character and refuses the lossy flag.
-  bool utf8 = ::GetACP() == CP_UTF8;
-  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  BOOL* lossy_out = utf8 ? nullptr : &lossy;
-  int size = ::WideCharToMultiByte(CP_ACP, flags, wide, length, nullptr, 0, nullptr, lossy_out);
-  if (size <= 0) return false;
-  text->assign(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, flags, wide, length, &(*text)[0], size, nullptr, lossy_out);
-  if (lossy) {
-    text->clear();
-    ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return false;
-  }
-  return true;
-}
 
 // A pipe name no other process can guess: a random part from the system, then
 // the process id and a counter. A name taken first by another local process
@@ -354,17 +332,24 @@ class Win32Os final : public Os {
 
   uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) override {
     WindowsInstaller& msi = WindowsInstaller::Get();
+    value->clear();
     if (msi.get_property == nullptr) return ERROR_PROC_NOT_FOUND;
-    value->assign(255, '\0');
+    // By the wide call: the 8-bit one gives a look-alike for a character
+    // the installer's code page lacks ("ő" as "o"), another folder.
+    wchar_t wide_name[256];
+    if (::MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, 256) == 0) return ::GetLastError();
+    DWORD size = 256;
     while (true) {
-      DWORD length = static_cast<DWORD>(value->size() + 1);
-      UINT result = msi.get_property(session, name, &(*value)[0], &length);
+      std::unique_ptr<wchar_t[]> wide(new wchar_t[size]);
+      DWORD length = size;
+      UINT result = msi.get_property(session, wide_name, wide.get(), &length);
       if (result == ERROR_MORE_DATA) {
-        value->assign(length, '\0');  // `length` is now the value's, terminator left out
+        size = length + 1;  // `length` is now the value's, terminator left out
         continue;
       }
-      value->resize(result == ERROR_SUCCESS ? length : 0);
-      return result;
+      if (result != ERROR_SUCCESS) return result;
+      return AnsiText(wide.get(), static_cast<int>(length), value) ? ERROR_SUCCESS
+                                                                    : ::GetLastError();
     }
   }
 

@@ -168,6 +168,7 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
     const char* arguments;  // what the tool was run with
     const char* logged;
     unsigned long toolExitCode = 0;
+    const char* untranslatable = "";  // the property whose value the code page cannot hold
   };
   const Case cases[] = {
       {"update required", std::string(kUpdateRequired) + kUpToDate, {}, false, "2", "0", "1", "",
@@ -197,11 +198,18 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
       {"...also when the check stops early", kUpToDate,
        {{"FIRMWARE_UPDATE_REQUIRED", "1"}, {"FIRMWARE_STATUS", "2"}, {"FIRMWARE_OEM_FILTER", "2"}},
        false, "", "", "", "1", "", "FIRMWARE_OEM_FILTER must be"},
+      // Its stand-ins name a folder that holds a tool: still nothing runs.
+      {"a tool folder the code page cannot hold", kUpdateRequired, {}, false, "", "", "", "1", "",
+       "CheckFirmware: the check failed: FIRMWARE_TOOL_DIR holds a character that the "
+       "installer's code page cannot hold; nothing was run", 0, "FIRMWARE_TOOL_DIR"},
+      {"a part number the code page cannot hold", kUpdateRequired, {{"FIRMWARE_SKIP", "VN2-?"}},
+       false, "", "", "", "1", "", "FIRMWARE_SKIP holds a character", 0, "FIRMWARE_SKIP"},
   };
   for (const Case& c : cases) {
     ToolFolder tool(c.report, c.toolExitCode);
     session_.properties = c.settings;
     session_.messages.clear();
+    session_.untranslatable = c.untranslatable;
     session_.properties["FIRMWARE_TOOL_DIR"] = c.folderMissing ? tool.Missing() : tool.Path();
     EXPECT_EQ(CheckFirmwareAction(kSession), kActionSuccess) << c.name;
     EXPECT_EQ(session_.Property("FIRMWARE_STATUS"), c.status) << c.name;
@@ -247,6 +255,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
     const char* arguments;
     const char* logged;
     unsigned long toolExitCode = 0;
+    bool untranslatable = false;  // the code page cannot hold the data: "<TOOL>" its stand-ins
   };
   const Case cases[] = {
       {"update runs", "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionSuccess,
@@ -265,6 +274,12 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
        "FIRMWARE_UPDATE_MUST_SUCCEED is not set: the install goes on", 1},
       {"the tool fails, must succeed", "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1",
        kActionInstallFailure, "-u -y\n", "FIRMWARE_UPDATE_MUST_SUCCEED is set: the install fails", 1},
+      {"a folder the code page cannot hold, may fail", "FIRMWARE_TOOL_DIR=<TOOL>", kActionSuccess, "",
+       "UpdateFirmware: the firmware update failed: the CustomActionData holds a character that "
+       "the installer's code page cannot hold; nothing was run", 0, true},
+      {"a folder the code page cannot hold, must succeed",
+       "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionInstallFailure, "",
+       "FIRMWARE_UPDATE_MUST_SUCCEED is set: the install fails", 0, true},
   };
   for (const Case& c : cases) {
     ToolFolder tool(kUpdateRequired, c.toolExitCode);
@@ -274,6 +289,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
       if (at != std::string::npos) data.replace(at, std::strlen(token), path);
     }
     session_.properties = {{"CustomActionData", data}};
+    session_.untranslatable = c.untranslatable ? "CustomActionData" : "";
     session_.messages.clear();
     EXPECT_EQ(UpdateFirmwareAction(kSession), c.result) << c.name;
     EXPECT_EQ(tool.Arguments(), c.arguments) << c.name;

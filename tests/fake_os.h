@@ -100,6 +100,9 @@ class FakeInstallerSession : public os::ForwardingOs {
   std::vector<std::string> messages;  // each record's field 0, as sent to any handle
   std::string unreadable;             // reading this property fails
   std::string throwing;               // reading this property throws
+  // This property's value holds a character the code page cannot hold: it
+  // comes as the table has it, as with stand-ins, and with the error.
+  std::string untranslatable;
 
   uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) override {
     if (session != kHandle) return kErrorInvalidHandle;
@@ -107,7 +110,7 @@ class FakeInstallerSession : public os::ForwardingOs {
     if (unreadable == name) return kErrorFunctionFailed;
     auto found = properties.find(name);
     *value = found == properties.end() ? "" : found->second;
-    return os::kErrorSuccess;
+    return untranslatable == name ? os::kErrorNoUnicodeTranslation : os::kErrorSuccess;
   }
 
   uint32_t SetSessionProperty(uint32_t session, const char* name, const char* value) override {

@@ -216,6 +216,30 @@ for name in "outil é" "工具中"; do
   expect_in "$(tr -d '\r' <"$scratch/$name/args.txt" 2>/dev/null)" "--no"
 done
 
+# On a Windows that ignores the UTF-8 manifest the code page is the system's,
+# 1252 here for a copy whose manifest names none. An argument it
+# cannot hold (ő, 中) is refused, never read as a look-alike ("bf o", a folder
+# with a tool of its own); one it holds (é) still runs as given.
+if [ ${#runner[@]} -gt 0 ]; then
+  real=$fwcheck
+  fwcheck="$scratch/legacy/fwcheck.exe"
+  mkdir -p "$scratch/legacy" "$scratch/bf o" "$scratch/bf ő"
+  "$(dirname "$0")/without_utf8_code_page.py" "$real" "$fwcheck" || fail "no copy without the UTF-8 code page"
+  for name in "bf o" "bf ő"; do cp "$tool/flashkeeper.exe" "$tool/report.txt" "$scratch/$name/"; done
+  rm -f "$scratch"/*/args.txt
+  for name in "bf ő" "工具中"; do
+    run 2 "$scratch/$name"
+    expect_in "$err" "fwcheck: an argument holds a character that this system's code page cannot hold"
+    run 2 --json "$scratch/$name"
+    check_json
+    expect_in "$json" "reason=\"an argument holds a character that this system's code page cannot hold\""
+  done
+  [ -z "$(ls "$scratch"/*/args.txt 2>/dev/null)" ] || fail "a refused folder ran a tool: $(ls "$scratch"/*/args.txt)"
+  run 0 "$scratch/outil é"
+  [ -f "$scratch/outil é/args.txt" ] || fail "the tool in a folder that code page 1252 holds did not run"
+  fwcheck=$real
+fi
+
 run 1 --json "$scratch/no_tool_here"
 check_json
 expect_in "$json" 'status=4'

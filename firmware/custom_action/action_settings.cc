@@ -120,6 +120,10 @@ bool ReadSettingsFromProperties(uint32_t session, FirmwareActionSettings* settin
   for (const SettingName& setting : kSettingNames) {
     std::string value;
     uint32_t result = os::Current().SessionProperty(session, setting.name, &value);
+    if (result == os::kErrorNoUnicodeTranslation) {
+      *error = std::string(setting.name) + kUntranslatable;
+      return false;
+    }
     if (result != os::kErrorSuccess) {
       *error = std::string("the property ") + setting.name + " could not be read (error " +
                std::to_string(result) + ")";

@@ -33,8 +33,15 @@ struct FirmwareActionSettings {
 // named like the action.
 inline constexpr char kUpdateDataProperty[] = "UpdateFirmware";
 
+// The reason, after the property's name, when a value holds a character
+// that the installer's code page has no exact form for: nothing runs rather
+// than a look-alike path.
+inline constexpr char kUntranslatable[] =
+    " holds a character that the installer's code page cannot hold; nothing was run";
+
 // Reads the settings from the session's properties. False, with the reason
-// in `error`, when a property cannot be read or holds a value it may not.
+// in `error`, when a property cannot be read, holds a character the
+// installer's code page cannot hold or holds a value it may not.
 bool ReadSettingsFromProperties(uint32_t session, FirmwareActionSettings* settings,
                                 std::string* error);
 

@@ -78,7 +78,10 @@ uint32_t FailedUpdate(uint32_t session, const std::string& reason, bool mustSucc
 uint32_t UpdateFirmwareOrThrow(uint32_t session, bool* mustSucceed) {
   std::string data;
   uint32_t read = os::Current().SessionProperty(session, "CustomActionData", &data);
-  if (read != os::kErrorSuccess) {
+  // Text the code page cannot hold still tells, with stand-ins, whether the
+  // update must succeed; nothing of it runs.
+  bool untranslatable = read == os::kErrorNoUnicodeTranslation;
+  if (read != os::kErrorSuccess && !untranslatable) {
     return FailedUpdate(session,
                         "the CustomActionData could not be read (error " + std::to_string(read) + ")",
                         false);
@@ -87,6 +90,9 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, bool* mustSucceed) {
   std::string error;
   bool wellFormed = ParseUpdateData(data, &settings, &error);
   *mustSucceed = settings.updateMustSucceed;
+  if (untranslatable) {
+    return FailedUpdate(session, std::string("the CustomActionData") + kUntranslatable, *mustSucceed);
+  }
   if (!wellFormed) return FailedUpdate(session, "malformed CustomActionData: " + error, *mustSucceed);
 
   std::vector<const char*> partNumbers;

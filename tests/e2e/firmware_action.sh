@@ -74,6 +74,32 @@ grep -q "^CheckFirmware: the check failed: " "$package/missing.log" ||
   fail "missing tool: no reason in the installer log"
 uninstall
 
+# Folders whose names the installer's code page (1252) cannot hold. The 8-bit
+# property call would give look-alikes: "bf ő" as "bf o", a folder with a
+# tool of its own. The check fails and runs nothing; the install succeeds.
+export LC_ALL=C.UTF-8  # Wine reads Linux paths and arguments in the locale's character set
+untranslatable=("$WORK/bf ő" "$WORK/工具中")
+for dir in "$WORK/bf o" "${untranslatable[@]}"; do
+  mkdir -p "$dir"
+  cp "$FAKE_TOOL" "$dir/flashkeeper.exe"
+  cp "$update_required" "$dir/report.txt"
+done
+# no_other_tool_ran CASE: none of these folders' tools ran.
+no_other_tool_ran() {
+  for dir in "$WORK/bf o" "${untranslatable[@]}"; do
+    [ ! -f "$dir/args.txt" ] || fail "$1: the tool in $dir ran"
+  done
+}
+for dir in "${untranslatable[@]}"; do
+  install untranslatable "$update_required" "FIRMWARE_TOOL_DIR=$(winepath -w "$dir")"
+  expect_eq "$CODE" 0 "$dir: exit code"
+  expect_eq "$(firmware_registry_value FirmwareCheckFailed)" 1 "$dir: FIRMWARE_CHECK_FAILED"
+  grep -qF "CheckFirmware: the check failed: FIRMWARE_TOOL_DIR holds a character that the installer's code page cannot hold; nothing was run" \
+    "$package/untranslatable.log" || fail "$dir: no reason in the installer log"
+  no_other_tool_ran "$dir"
+  uninstall
+done
+
 # A failing update: CustomActionData written by hand, as an author may, names
 # a folder without the tool. Only FIRMWARE_UPDATE_MUST_SUCCEED=1 fails the
 # install, and then nothing of it stays.
@@ -91,3 +117,18 @@ grep -qF "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is set: the install fails
   fail "failing update that must succeed: not in the installer log"
 ! product_installed "$product" || fail "failing update that must succeed: the product is installed"
 expect_eq "$(firmware_registry_value FirmwareStatus)" "" "failing update that must succeed: registry left behind"
+
+# Hand-written data naming a folder the code page cannot hold: the update runs
+# nothing, and MUST=1 in it still fails the install.
+update_dir=UPDATE_DIR=$(winepath -w "${untranslatable[0]}")
+install untranslatable-must "$update_required" "FIRMWARE_TOOL_DIR=$tool_win" "$update_dir" MUST=1
+expect_eq "$CODE" 1603 "data the code page cannot hold, must succeed: exit code"
+grep -qF "UpdateFirmware: the firmware update failed: the CustomActionData holds a character that the installer's code page cannot hold; nothing was run" \
+  "$package/untranslatable-must.log" || fail "data the code page cannot hold: no reason in the installer log"
+! product_installed "$product" || fail "data the code page cannot hold, must succeed: the product is installed"
+install untranslatable-may "$update_required" "FIRMWARE_TOOL_DIR=$tool_win" "$update_dir"
+expect_eq "$CODE" 0 "data the code page cannot hold, may fail: exit code"
+grep -qF "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is not set: the install goes on" "$package/untranslatable-may.log" ||
+  fail "data the code page cannot hold, may fail: not in the installer log"
+no_other_tool_ran "hand-written data"
+uninstall

@@ -1,0 +1,21 @@
+// UTF-16 text from the system in the process's active code page, exactly or
+// not at all: a look-alike character (best fit, "ő" as "o") in a path names
+// another file or folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace os {
+
+// The `length` characters of `wide` in the active code page. False, with
+// ERROR_NO_UNICODE_TRANSLATION, when a character has no exact form there;
+// `text` then holds the code page's default character in its place.
+bool AnsiText(const wchar_t* wide, int length, std::string* text);
+
+// `command_line` split by the C runtime's rules, then each argument in the
+// active code page; false when a character has no exact form there, the
+// arguments then holding stand-ins as AnsiText gives them.
+bool ArgumentsOfCommandLine(const wchar_t* command_line, std::vector<std::string>* arguments);
+
+}  // namespace os
