@@ -14,13 +14,13 @@ block() {
   printf '%s\n' "$lines"
 }
 
-# Every fenced block is named, and by a name this test runs.
+# Every fenced block is named, by a name this test runs, and each is there.
 known=" intune-install intune-uninstall configmgr psadt winget detect remediate fleet fleet-output "
 while read -r language name; do
   [[ -n $name && $known == *" $name "* ]] ||
     fail "the guide's block '$language $name' is not run by this test"
 done < <(awk '/^```/ { if (!inside) print substr($0, 4); inside = !inside }' "$guide")
-for name in $known; do text=$(block "$name"); done
+for name in $known; do block "$name" >/dev/null; done
 
 # ps_argument BLOCK PARAMETER: each single-quoted value of -PARAMETER in BLOCK.
 ps_argument() { block "$1" | grep -oP -- "-$2 '\K[^']*"; }
@@ -55,36 +55,49 @@ run_line() {
   CODE=${CODE##*$'\n'}
 }
 
-# expect_setup WHAT DIR LINE CODE INSTALLED: the setup.exe command LINE, filled
-# in, ends with CODE, and the product is then installed or not (yes, no) as
-# detection by its product code sees it.
+# expect_setup NAME CODE INSTALLED: the setup.exe command line NAME, filled in
+# and run from its folder, ends with CODE, and the product is then installed or
+# not (yes, no) as detection by its product code sees it. A debug log added to
+# the line shows msiexec's command: it holds the /v text, and no reinstall,
+# since the product is only ever installed from this very package, so a
+# package code that is not the package's shows.
 expect_setup() {
-  local line installed=no
-  line=$(filled "$3")
-  run_line "$2" "$line"
-  expect_eq "$CODE" "$4" "$1: exit code"
+  local line installed=no command
+  line=$(filled "${lines[$1]}")
+  rm -f "$WORK/setup-debug.txt"
+  run_line "${folders[$1]}" "$line \"/debuglog$debug_log\""
+  expect_eq "$CODE" "$2" "$1: exit code"
   product_installed "$product" && installed=yes
-  expect_eq "$installed" "$5" "$1: product installed"
+  expect_eq "$installed" "$3" "$1: product installed"
+  command=$(grep -a '^RunMsiexec: starting ' "$WORK/setup-debug.txt" | tr -d '\r')
+  [[ $command != *REINSTALL* ]] || fail "$1: a reinstall, the package code is not the package's: $command"
+  [[ ! $line =~ /v\"([^\"]*)\" || $command == *" ${BASH_REMATCH[1]}" ]] ||
+    fail "$1: msiexec did not get the /v text: $command"
 }
 
 e2e_begin
 package=$WORK/package
 make_package "$package" "build 1"
 product=${SAMPLE_CODES[1]}
+debug_log=$(winepath -w "$WORK/setup-debug.txt")
 
-# Intune and Configuration Manager run the command from the content's folder.
-expect_setup "Intune install" "$package" "$(block intune-install)" 0 yes
-expect_setup "Intune uninstall" "$package" "$(block intune-uninstall)" 0 no
+# The setup.exe command lines, and the folder each runs from. Intune and
+# Configuration Manager run the command from the content's folder.
+declare -A lines folders
+lines[intune-install]=$(block intune-install)
+lines[intune-uninstall]=$(block intune-uninstall)
+lines[configmgr-install]=$(ps_argument configmgr InstallCommand)
+lines[configmgr-uninstall]=$(ps_argument configmgr UninstallCommand)
 expect_eq "$(filled "$(ps_argument configmgr ProductCode)")" "$product" "ConfigMgr detection: product code"
-expect_setup "ConfigMgr install" "$package" "$(ps_argument configmgr InstallCommand)" 0 yes
-expect_setup "ConfigMgr uninstall" "$package" "$(ps_argument configmgr UninstallCommand)" 0 no
 
-# The toolkit starts its file with the argument list; install, then uninstall.
+# The toolkit starts its file from its Files folder with the argument list;
+# install, then uninstall.
 mapfile -t programs < <(block psadt | grep -oP '"\$\(\$adtSession\.DirFiles\)\\\K[^"]+')
 mapfile -t arguments < <(ps_argument psadt ArgumentList)
 expect_eq "${#programs[@]} ${#arguments[@]}" "2 2" "toolkit: calls and argument lists"
-expect_setup "toolkit install" "$package" "${programs[0]} ${arguments[0]}" 0 yes
-expect_setup "toolkit uninstall" "$package" "${programs[1]} ${arguments[1]}" 0 no
+lines[toolkit-install]="${programs[0]} ${arguments[0]}"
+lines[toolkit-uninstall]="${programs[1]} ${arguments[1]}"
+for name in "${!lines[@]}"; do folders[$name]=$package; done
 
 # winget extracts the whole zip into one folder and starts the nested installer
 # by its full path, with the switches after it, from a folder of its own. The
@@ -107,9 +120,23 @@ EOF
 )
 expect_eq "${manifest[0]}" "zip exe" "winget: installer and nested installer types"
 installer=$(winepath -w "$WORK/winget/extracted/${manifest[1]}")
-expect_setup "winget install" "$WORK/winget" "\"$installer\" ${manifest[2]}" 0 yes
-expect_setup "winget install --silent, again" "$WORK/winget" "\"$installer\" ${manifest[3]}" 0 yes
-expect_setup "winget install --interactive, again" "$WORK/winget" "\"$installer\" ${manifest[4]}" 0 yes
+lines[winget]="\"$installer\" ${manifest[2]}"
+lines[winget-silent]="\"$installer\" ${manifest[3]}"
+lines[winget-interactive]="\"$installer\" ${manifest[4]}"
+for name in winget winget-silent winget-interactive; do folders[$name]=$WORK/winget; done
+
+# Each install line runs at least once with the product installed already.
+expect_setup intune-install 0 yes
+expect_setup configmgr-install 0 yes
+expect_setup toolkit-install 0 yes
+expect_setup winget 0 yes
+expect_setup winget-silent 0 yes
+expect_setup winget-interactive 0 yes
+expect_setup intune-uninstall 0 no
+expect_setup toolkit-install 0 yes
+expect_setup configmgr-uninstall 0 no
+expect_setup intune-install 0 yes
+expect_setup toolkit-uninstall 0 no
 
 # fwcheck where the scripts look for it, and the stand-in tool, replaying the
 # sample report (an update required), where they name the tool folder.
