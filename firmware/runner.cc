@@ -211,7 +211,7 @@ class CommandRun {
     }
     LogMessageParam(handle_, "run_cmdA: output is  [1]", OutputText());
     LogMessage(handle_, "run_cmdA: complete to print the output");
-    // Its end never seen, the program is told by its exit code as it stands.
+    // Its end never seen, the result is its exit code as it stands now.
     if (end_unseen_) {
       uint32_t exit_code = 0;
       if (os::Current().ExitCodeOfProcess(process_.get(), &exit_code)) {

@@ -231,7 +231,9 @@ class Win32Os final : public Os {
   // Its reads wait on an event of its own: with one event shared by checks
   // on two threads, one's completion woke the other's read, which then
   // looked done with 0 bytes while still pending. One per pipe, not per
-  // read: that would cost two more system calls a chunk.
+  // read: that would cost two more system calls a chunk; nor one per thread:
+  // a thread_local one, in the custom action DLL, kept the installer's action
+  // thread from ever ending under Wine.
   bool MakePipe(Handle* read_end, Handle* write_end, Handle* read_event) override {
     ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!event.valid()) return false;
