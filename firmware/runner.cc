@@ -32,7 +32,8 @@ class CommandRun {
         details_(details) {}
 
   int Run(const char* application, char* command_line, bool console_window) {
-    if (!os::Current().MakePipe(read_end_.receive(), write_end_.receive())) {
+    if (!os::Current().MakePipe(read_end_.receive(), write_end_.receive(),
+                                read_event_.receive())) {
       return PROC_PIPE_CREATE_FAILED;
     }
     if (os::Current().StartProcess(application, command_line, console_window, write_end_.get(),
@@ -55,14 +56,15 @@ class CommandRun {
   }
 
  private:
-  enum class Event { kData, kOther, kStop };
+  enum class Event { kData, kOther, kWaitFailed, kStop };
   enum class Outcome { kRunning, kEnded, kUnknown };
 
   // Takes output as it comes until the program has ended and its output is
-  // collected, or collecting fails. Whether the program has ended is asked
-  // after every event but data, and while data flows at least every
-  // kEndCheckIntervalMs, so a pipe that never runs dry cannot hide the end.
-  // A program still running at the time limit is ended.
+  // collected, or reading fails, or the program's end cannot be seen.
+  // Whether the program has ended is asked after every event but data, and
+  // while data flows at least every kEndCheckIntervalMs, so a pipe that never
+  // runs dry cannot hide the end. A program still running at the time limit
+  // is ended.
   void Collect() {
     uint64_t next_round = os::Current().TickCount() + kProgressIntervalMs;
     uint64_t next_end_check = 0;
@@ -72,7 +74,10 @@ class CommandRun {
       uint64_t now = os::Current().TickCount();
       if (event == Event::kData && now < next_end_check && now < next_round) continue;
       next_end_check = now + kEndCheckIntervalMs;
-      uint32_t wait = os::Current().WaitForProcess(process_.get(), 0);
+      // When the read's own wait for the program failed, that is the answer.
+      uint32_t wait = event == Event::kWaitFailed
+                          ? os::kWaitFailed
+                          : os::Current().WaitForProcess(process_.get(), 0);
       if (wait == os::kWaitTimeout && now >= time_limit_at_) {
         EndAtTimeLimit();
         return;
@@ -84,13 +89,17 @@ class CommandRun {
         next_round = os::Current().TickCount() + kProgressIntervalMs;
         continue;
       }
-      if (outcome == Outcome::kEnded) CollectRest();
-      return;  // ended, or it cannot be watched
+      if (outcome == Outcome::kEnded) {
+        CollectRest();
+      } else {
+        end_unseen_ = true;
+      }
+      return;
     }
   }
 
   // Waits at most until `deadline` for output or the program's end, and
-  // appends what comes. kStop: reading failed or the output did not fit.
+  // appends what comes. kStop: reading failed.
   Event Await(uint64_t deadline) {
     if (!pipe_open_) {
       os::Current().WaitForProcess(process_.get(), MsUntil(deadline));
@@ -101,10 +110,12 @@ class CommandRun {
       read_failed_ = true;
       return Event::kStop;
     }
+    if (status == os::ReadStatus::kProcessWaitFailed) return Event::kWaitFailed;
     // The program closed its output but may still run.
     if (status == os::ReadStatus::kEndOfData) pipe_open_ = false;
     if (status != os::ReadStatus::kData) return Event::kOther;
-    return Append() ? Event::kData : Event::kStop;
+    Append();
+    return Event::kData;
   }
 
   // Logs a round of progress for the wait result `wait`; closes the process
@@ -160,14 +171,15 @@ class CommandRun {
         read_failed_ = true;
         return;
       }
-      if (status != os::ReadStatus::kData || !Append()) return;
+      if (status != os::ReadStatus::kData) return;
+      Append();
       if (os::Current().TickCount() >= deadline) return;
     }
   }
 
   os::ReadStatus Read(os::Handle watched, uint32_t timeout_ms) {
-    return os::Current().ReadOutput(read_end_.get(), watched, chunk_, kChunkSize, timeout_ms,
-                                    &chunk_length_);
+    return os::Current().ReadOutput(read_end_.get(), read_event_.get(), watched, chunk_,
+                                    kChunkSize, timeout_ms, &chunk_length_);
   }
 
   static uint32_t MsUntil(uint64_t deadline) {
@@ -175,16 +187,18 @@ class CommandRun {
     return deadline > now ? static_cast<uint32_t>(deadline - now) : 0;
   }
 
-  // Appends the chunk just read to the output; false when it did not fit.
-  bool Append() {
-    if (chunk_length_ == 0) return true;  // an empty write
+  // Appends the chunk just read to the output. Once a chunk did not fit, the
+  // rest is still read, and dropped: a closed pipe would fail the program's
+  // next write, perhaps in the middle of a firmware update.
+  void Append() {
+    *total_read_ += chunk_length_;
+    if (chunk_length_ == 0 || output_full_) return;  // an empty write, or no room left
     text::Result appended = text::AppendBounded(output_, Capacity(), chunk_, chunk_length_);
     LogMessage(handle_, "run_cmd: copy  temp buffer to the main buffer");
-    *total_read_ += chunk_length_;
-    if (appended == text::kOk) return true;
+    if (appended == text::kOk) return;
     LogMessage(handle_, "run_cmd: failed to copy the temp buffer to the main buffer");
+    output_full_ = true;
     result_ = PROC_OUTPUT_COPY_FAILED;
-    return false;
   }
 
   void Report() {
@@ -197,16 +211,16 @@ class CommandRun {
     }
     LogMessageParam(handle_, "run_cmdA: output is  [1]", OutputText());
     LogMessage(handle_, "run_cmdA: complete to print the output");
-    // Still holding the process means its end was never seen.
-    if (result_ == 0 && process_.valid()) {
+    // Its end never seen, the result is its exit code as it stands now.
+    if (end_unseen_) {
       uint32_t exit_code = 0;
       if (os::Current().ExitCodeOfProcess(process_.get(), &exit_code)) {
-        result_ = static_cast<int>(exit_code);
         details_->exit_code_known = true;
         details_->exit_code = exit_code;
       } else {
         LogMessageParam(handle_, "run_cmd: GetExitCodeProcess failed", "");
       }
+      result_ = static_cast<int>(exit_code);
     }
   }
 
@@ -215,6 +229,7 @@ class CommandRun {
     process_.reset();
     write_end_.reset();
     read_end_.reset();
+    read_event_.reset();
     LogMessageParam(handle_, "run_cmd: cmd [1] ended", command_line);
     LogMessageNumber(handle_, "run_cmdA: exit code is [1]", static_cast<uint32_t>(result_));
   }
@@ -235,6 +250,7 @@ class CommandRun {
 
   os::UniqueHandle read_end_;
   os::UniqueHandle write_end_;
+  os::UniqueHandle read_event_;
   os::UniqueHandle process_;
   char chunk_[kChunkSize];
   uint32_t chunk_length_ = 0;
@@ -242,6 +258,8 @@ class CommandRun {
   // Until a round, the program has not been seen to end.
   uint32_t last_wait_ = os::kWaitTimeout;
   bool read_failed_ = false;
+  bool output_full_ = false;
+  bool end_unseen_ = false;
   int result_ = 0;
   uint64_t time_limit_at_ = UINT64_MAX;  // no limit
 };

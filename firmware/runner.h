@@ -10,7 +10,7 @@ inline constexpr int PROC_CREATE_FAILED = 5000;       // the program could not b
 inline constexpr int PROC_PIPE_READ_FAILED = 5001;    // reading its output failed
 inline constexpr int PROC_PIPE_CREATE_FAILED = 5002;  // the output pipe could not be made
 inline constexpr int PROC_TIMED_OUT = 5003;           // the time limit passed; the program was ended
-inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // its output did not fit in `output`
+inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // it ran to its end; its output did not fit
 
 // A time limit for run_cmd, and what it found out beyond its result.
 struct RunDetails {
@@ -30,14 +30,17 @@ struct RunDetails {
 // standard output and standard error joined into one pipe, and appends all
 // it writes to the text in `output` as it arrives. `capacity` is the size of
 // `output` in bytes, terminator included; output that does not fit is cut to
-// capacity - 1 bytes. Bytes after a NUL in one read are dropped. Without
-// `console_window` the program gets no console window.
+// capacity - 1 bytes, and what comes after is still read, and dropped: the
+// program's output is never closed while it runs, so none of its writes fail.
+// Bytes after a NUL in one read are dropped. Without `console_window` the
+// program gets no console window.
 //
-// Returns when the program has ended and what it wrote is collected, or when
-// collecting fails. A program that leaves a process running which still holds
-// the pipe does not hold the runner: what is in the pipe when the program
-// ends is collected, and then the runner returns. Without a time limit the
-// program is never ended by the runner, even when it returns early.
+// Returns when the program has ended and what it wrote is read, when reading
+// fails, or when its end cannot be seen. A program that leaves a process
+// running which still holds the pipe does not hold the runner: what is in the
+// pipe when the program ends is read, and then the runner returns. Without a
+// time limit the program is never ended by the runner, even when it returns
+// early.
 //
 // `total_read` is set to 0 at once and counts every byte read from the pipe,
 // also those dropped or cut.
@@ -48,10 +51,12 @@ struct RunDetails {
 //           STILL_ACTIVE's value: the end is told by the wait, not the code.
 //           When the wait fails, an exit code other than 259 tells the end,
 //           and one that cannot be read counts as 0, so as ended too.
-//   5000-5004  the failures named above.
-//   other   only when waiting for the program failed while its exit code
-//           read 259, so its end was never seen: its exit code as it stood
-//           at the end of the run (0 if it could not be asked then).
+//   5000-5004  the failures named above. 5004 only once the program has
+//           ended: a time limit that passes first gives 5003.
+//   other   only when a wait for the program failed (also one within a
+//           read) while its exit code read 259, so its end was never seen:
+//           its exit code as it stood at the end of the run (0 if it could
+//           not be asked then), also when its output did not fit.
 //
 // Every step is written to the debug log under `handle`. While the program
 // runs, a round of progress messages is logged every 10 seconds.

@@ -38,7 +38,10 @@ enum class ReadStatus {
   kEndOfData,      // every writer has closed the pipe and it is empty
   kProcessEnded,   // the watched process ended before any byte came
   kTimeout,        // nothing happened within the time given
-  kFailed,         // the read or the wait failed; LastError() tells why
+  // Waiting for the watched process failed and nothing was read; LastError()
+  // tells why.
+  kProcessWaitFailed,
+  kFailed,         // the read or the wait for it failed; LastError() tells why
 };
 
 class Os {
@@ -78,7 +81,10 @@ class Os {
   virtual uint64_t TickCount() = 0;
   // A pipe for a child's output: the read end stays with the caller and is not
   // inheritable; the write end is the only end a child may inherit.
-  virtual bool MakePipe(Handle* read_end, Handle* write_end) = 0;
+  // `read_event` is what ReadOutput waits on for this pipe, owned by the caller
+  // like the ends (kNoHandle where the backend needs none): one per pipe, so
+  // that reads on other threads cannot end its reads.
+  virtual bool MakePipe(Handle* read_end, Handle* write_end, Handle* read_event) = 0;
   // CreateProcessA of `command_line` (program taken from it when
   // `application` is null), standard input the null device, standard output
   // and standard error `output`, no other handle inherited. Without
@@ -87,11 +93,12 @@ class Os {
   virtual bool StartProcess(const char* application, char* command_line, bool console_window,
                             Handle output, Handle* process) = 0;
   // Reads at most `size` bytes from `read_end` as soon as any are there,
-  // waiting at most `timeout_ms`. When `process` is not kNoHandle the wait
-  // also ends when that process ends. Bytes already in the pipe always come
-  // before the news of the process's end.
-  virtual ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
-                                uint32_t timeout_ms, uint32_t* bytes_read) = 0;
+  // waiting at most `timeout_ms`; `read_event` is the one MakePipe gave with
+  // it. When `process` is not kNoHandle the wait also ends when that process
+  // ends. Bytes already in the pipe always come before the news of the
+  // process's end.
+  virtual ReadStatus ReadOutput(Handle read_end, Handle read_event, Handle process, char* buffer,
+                                uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) = 0;
   // TerminateProcess: ends `process` with `exit_code` without waiting for it.
   virtual bool TerminateProcess(Handle process, uint32_t exit_code) = 0;
   // GetFullPathNameA: `path` made full against the current folder. Length of
@@ -181,16 +188,16 @@ class ForwardingOs : public Os {
   bool Close(Handle handle) override { return next_.Close(handle); }
   uint32_t LastError() override { return next_.LastError(); }
   uint64_t TickCount() override { return next_.TickCount(); }
-  bool MakePipe(Handle* read_end, Handle* write_end) override {
-    return next_.MakePipe(read_end, write_end);
+  bool MakePipe(Handle* read_end, Handle* write_end, Handle* read_event) override {
+    return next_.MakePipe(read_end, write_end, read_event);
   }
   bool StartProcess(const char* application, char* command_line, bool console_window,
                     Handle output, Handle* process) override {
     return next_.StartProcess(application, command_line, console_window, output, process);
   }
-  ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
-                        uint32_t timeout_ms, uint32_t* bytes_read) override {
-    return next_.ReadOutput(read_end, process, buffer, size, timeout_ms, bytes_read);
+  ReadStatus ReadOutput(Handle read_end, Handle read_event, Handle process, char* buffer,
+                        uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) override {
+    return next_.ReadOutput(read_end, read_event, process, buffer, size, timeout_ms, bytes_read);
   }
   bool TerminateProcess(Handle process, uint32_t exit_code) override {
     return next_.TerminateProcess(process, exit_code);

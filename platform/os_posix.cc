@@ -103,7 +103,7 @@ void EndUnwatchedChild(pid_t pid) {
 // Reaps the child of `pidfd` once it has ended: at once when it already has,
 // otherwise on a detached thread that waits for it and then closes the pidfd.
 // The child is never ended for this: a caller that stops watching a child
-// (the runner after a failed read or a full buffer) lets it run to its end.
+// (the runner after a failed read) lets it run to its end.
 // Returns false when `pidfd` is not a process handle.
 bool ReapWhenEnded(int pidfd) {
   siginfo_t info{};
@@ -256,11 +256,13 @@ class PosixOs final : public Os {
     return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
   }
 
-  bool MakePipe(Handle* read_end, Handle* write_end) override {
+  // poll needs no event: every read waits on its own pipe.
+  bool MakePipe(Handle* read_end, Handle* write_end, Handle* read_event) override {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return Fail(errno);
     *read_end = fds[0];
     *write_end = fds[1];
+    *read_event = kNoHandle;
     return true;
   }
 
@@ -271,8 +273,8 @@ class PosixOs final : public Os {
     return Spawn(argv, static_cast<int>(output), process);
   }
 
-  ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
-                        uint32_t timeout_ms, uint32_t* bytes_read) override {
+  ReadStatus ReadOutput(Handle read_end, Handle /*read_event*/, Handle process, char* buffer,
+                        uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) override {
     *bytes_read = 0;
     pollfd fds[2] = {{static_cast<int>(read_end), POLLIN, 0},
                      {static_cast<int>(process), POLLIN, 0}};
@@ -290,6 +292,7 @@ class PosixOs final : public Os {
       *bytes_read = static_cast<uint32_t>(count);
       return ReadStatus::kData;
     }
+    if ((fds[1].revents & POLLNVAL) != 0) return Fail(EBADF, ReadStatus::kProcessWaitFailed);
     return ReadStatus::kProcessEnded;
   }
 

@@ -137,15 +137,6 @@ class PipeName {
   char text_[96];
 };
 
-// The event that a read of a child's output waits on: made on first use,
-// since making one per read costs two more system calls a chunk. One for the
-// process, as one check runs at a time: a thread_local one, in the custom
-// action DLL, kept the installer's action thread from ever ending under Wine.
-HANDLE ReadEvent() {
-  static ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  return event.valid() ? event.get() : nullptr;
-}
-
 // The pipe buffer: large enough that a busy child seldom blocks on it.
 constexpr DWORD kPipeBufferSize = 64 * 1024;
 
@@ -215,7 +206,15 @@ class Win32Os final : public Os {
 
   // A named pipe rather than an anonymous one: only it can be read with a
   // time limit (overlapped I/O), which lets the reader watch the child too.
-  bool MakePipe(Handle* read_end, Handle* write_end) override {
+  // Its reads wait on an event of its own: with one event shared by checks
+  // on two threads, one's completion woke the other's read, which then
+  // looked done with 0 bytes while still pending. One per pipe, not per
+  // read: that would cost two more system calls a chunk; nor one per thread:
+  // a thread_local one, in the custom action DLL, kept the installer's action
+  // thread from ever ending under Wine.
+  bool MakePipe(Handle* read_end, Handle* write_end, Handle* read_event) override {
+    ScopedWinHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event.valid()) return false;
     PipeName name;
     if (!name.Make()) return false;
     ScopedWinHandle reader(::CreateNamedPipeA(
@@ -229,6 +228,7 @@ class Win32Os final : public Os {
     if (writer == INVALID_HANDLE_VALUE) return false;
     *read_end = FromWin(reader.release());
     *write_end = FromWin(writer);
+    *read_event = FromWin(event.release());
     return true;
   }
 
@@ -271,11 +271,10 @@ class Win32Os final : public Os {
     return started;
   }
 
-  ReadStatus ReadOutput(Handle read_end, Handle process, char* buffer, uint32_t size,
-                        uint32_t timeout_ms, uint32_t* bytes_read) override {
+  ReadStatus ReadOutput(Handle read_end, Handle read_event, Handle process, char* buffer,
+                        uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) override {
     *bytes_read = 0;
-    HANDLE event = ReadEvent();
-    if (event == nullptr) return ReadStatus::kFailed;
+    HANDLE event = AsWin(read_event);
     HANDLE pipe = AsWin(read_end);
     OVERLAPPED overlapped{};
     overlapped.hEvent = event;  // ReadFile clears it
@@ -297,7 +296,7 @@ class Win32Os final : public Os {
     if (waited == WAIT_OBJECT_0 + 1) return ReadStatus::kProcessEnded;
     if (waited == WAIT_TIMEOUT) return ReadStatus::kTimeout;
     ::SetLastError(wait_error);
-    return ReadStatus::kFailed;
+    return process == kNoHandle ? ReadStatus::kFailed : ReadStatus::kProcessWaitFailed;
   }
 
   bool TerminateProcess(Handle process, uint32_t exit_code) override {

@@ -245,9 +245,10 @@ class ScriptedToolOs : public os::ForwardingOs {
   std::string command_line;
   std::vector<os::Handle> terminated;
 
-  bool MakePipe(os::Handle* read_end, os::Handle* write_end) override {
+  bool MakePipe(os::Handle* read_end, os::Handle* write_end, os::Handle* read_event) override {
     *read_end = 201;
     *write_end = 202;
+    *read_event = 204;
     return true;
   }
   bool StartProcess(const char* app, char* line, bool, os::Handle, os::Handle* process) override {
@@ -274,8 +275,8 @@ class ScriptedToolOs : public os::ForwardingOs {
     }
     return true;
   }
-  os::ReadStatus ReadOutput(os::Handle, os::Handle process, char* buffer, uint32_t size,
-                            uint32_t timeout_ms, uint32_t* bytes_read) override {
+  os::ReadStatus ReadOutput(os::Handle, os::Handle, os::Handle process, char* buffer,
+                            uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) override {
     *bytes_read = 0;
     if (next_ < chunks.size()) {
       const std::string& chunk = chunks[next_++];

@@ -59,8 +59,8 @@ struct Call {
   uint32_t time_limit_ms = 0;
 };
 
-Outcome RunCall(const Call& call) {
-  testing_support::CapturedLog log;
+// Runs `call` without capturing the log, so that it can run on any thread.
+Outcome RunUnlogged(const Call& call) {
   std::vector<char> buffer(kBufferBytes, kUntouched);
   std::memcpy(buffer.data(), call.initial_text.c_str(), call.initial_text.size() + 1);
   std::string command_line = call.command_line;
@@ -77,8 +77,14 @@ Outcome RunCall(const Call& call) {
                          call.initial_text.size() + 1);
   outcome.wrote_past_capacity =
       std::any_of(buffer.begin() + kept, buffer.end(), [](char c) { return c != kUntouched; });
-  outcome.log = log.Lines();
   EXPECT_EQ(command_line, call.command_line) << "the command line came back changed";
+  return outcome;
+}
+
+Outcome RunCall(const Call& call) {
+  testing_support::CapturedLog log;
+  Outcome outcome = RunUnlogged(call);
+  outcome.log = log.Lines();
   return outcome;
 }
 
@@ -112,6 +118,7 @@ class SimulatedProgramOs : public os::ForwardingOs {
   static constexpr os::Handle kReadEnd = 101;
   static constexpr os::Handle kWriteEnd = 102;
   static constexpr os::Handle kProcess = 103;
+  static constexpr os::Handle kReadEvent = 104;
 
   struct Write {
     uint64_t at_ms;
@@ -129,6 +136,7 @@ class SimulatedProgramOs : public os::ForwardingOs {
   // Exit codes the questions get, in turn, before `exit_code` applies.
   std::vector<uint32_t> first_exit_codes;
   bool wait_fails = false;
+  bool read_wait_fails = false;  // a read's own wait for the program
   int failing_read = -1;  // index of the read that fails
 
   // What the runner did.
@@ -143,10 +151,11 @@ class SimulatedProgramOs : public os::ForwardingOs {
 
   uint64_t now() const { return now_; }
 
-  bool MakePipe(os::Handle* read_end, os::Handle* write_end) override {
+  bool MakePipe(os::Handle* read_end, os::Handle* write_end, os::Handle* read_event) override {
     if (make_pipe_fails) return false;
     *read_end = kReadEnd;
     *write_end = kWriteEnd;
+    *read_event = kReadEvent;
     return true;
   }
 
@@ -196,8 +205,9 @@ class SimulatedProgramOs : public os::ForwardingOs {
 
   // Reading a chunk takes a millisecond; waiting takes until the next write,
   // the watched process's end or the time limit, whichever comes first.
-  ReadStatus ReadOutput(os::Handle, os::Handle process, char* buffer, uint32_t size,
-                        uint32_t timeout_ms, uint32_t* bytes_read) override {
+  ReadStatus ReadOutput(os::Handle, os::Handle read_event, os::Handle process, char* buffer,
+                        uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) override {
+    EXPECT_EQ(read_event, kReadEvent);
     *bytes_read = 0;
     if (read_timeouts.empty()) write_end_closed_before_reading = closes[kWriteEnd] == 1;
     read_timeouts.push_back(timeout_ms);
@@ -221,6 +231,7 @@ class SimulatedProgramOs : public os::ForwardingOs {
       }
       bool more_writes = next_write_ < writes.size();
       if (Ended() && !more_writes) return ReadStatus::kEndOfData;
+      if (process != os::kNoHandle && read_wait_fails) return ReadStatus::kProcessWaitFailed;
       if (process != os::kNoHandle && Ended()) return ReadStatus::kProcessEnded;
       uint64_t next = more_writes ? writes[next_write_].at_ms : UINT64_MAX;
       if (process != os::kNoHandle) next = std::min(next, ends_at_ms);
@@ -255,7 +266,7 @@ void ExpectEachClosedOnce(const SimulatedProgramOs& program, const std::vector<o
 
 void ExpectAllClosedOnce(const SimulatedProgramOs& program) {
   ExpectEachClosedOnce(program, {SimulatedProgramOs::kReadEnd, SimulatedProgramOs::kWriteEnd,
-                                 SimulatedProgramOs::kProcess});
+                                 SimulatedProgramOs::kProcess, SimulatedProgramOs::kReadEvent});
 }
 
 TEST(SimulatedRunTest, LogsEachStepOfANormalRunInOrder) {
@@ -299,7 +310,8 @@ TEST(SimulatedRunTest, HandsItsArgumentsToTheProgramStart) {
   }
 }
 
-// How chunks land in the caller's buffer.
+// How chunks land in the caller's buffer. What does not fit is still read,
+// to the program's end, and dropped; that it did not fit is logged once.
 TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
   struct Case {
     const char* name;
@@ -309,21 +321,20 @@ TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
     std::string output;
     uint32_t total_read;
     int result;
-    size_t reads;  // reads made before the runner stopped
   };
   const Case cases[] = {
-      {"NUL inside a chunk", "", 16, {std::string("ab\0de", 5)}, "ab", 5, 0, 3},
-      {"old text stays in front", "old:", 16, {"new"}, "old:new", 3, 0, 3},
-      {"empty chunks add nothing", "", 16, {"", "a", ""}, "a", 1, 0, 5},
-      {"12 bytes into 10", "", 10, {"123456789012"}, "123456789", 12,
-       PROC_OUTPUT_COPY_FAILED, 1},
-      {"exactly 9 into 10", "", 10, {"123456789"}, "123456789", 9, 0, 3},
-      {"9, then one more", "", 10, {"123456789", "x"}, "123456789", 10,
-       PROC_OUTPUT_COPY_FAILED, 2},
-      {"capacity 0", "keep", 0, {"abc", "def"}, "keep", 3, PROC_OUTPUT_COPY_FAILED, 1},
-      {"negative capacity", "keep", -5, {"abc"}, "keep", 3, PROC_OUTPUT_COPY_FAILED, 1},
+      {"NUL inside a chunk", "", 16, {std::string("ab\0de", 5)}, "ab", 5, 0},
+      {"old text stays in front", "old:", 16, {"new"}, "old:new", 3, 0},
+      {"empty chunks add nothing", "", 16, {"", "a", ""}, "a", 1, 0},
+      {"12 bytes into 10", "", 10, {"123456789012"}, "123456789", 12, PROC_OUTPUT_COPY_FAILED},
+      {"exactly 9 into 10", "", 10, {"123456789"}, "123456789", 9, 0},
+      {"9, then one more", "", 10, {"123456789", "x"}, "123456789", 10, PROC_OUTPUT_COPY_FAILED},
+      {"more after the overflow", "", 10, {"123456789012", "345", "", "6789"}, "123456789", 19,
+       PROC_OUTPUT_COPY_FAILED},
+      {"capacity 0", "keep", 0, {"abc", "def"}, "keep", 6, PROC_OUTPUT_COPY_FAILED},
+      {"negative capacity", "keep", -5, {"abc"}, "keep", 3, PROC_OUTPUT_COPY_FAILED},
       {"no terminator within the capacity", "keep", 4, {"abc"}, "keep", 3,
-       PROC_OUTPUT_COPY_FAILED, 1},
+       PROC_OUTPUT_COPY_FAILED},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -336,10 +347,11 @@ TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
     EXPECT_EQ(outcome.output, c.output);
     EXPECT_EQ(outcome.total_read, c.total_read);
     EXPECT_FALSE(outcome.wrote_past_capacity);
-    EXPECT_EQ(program.read_timeouts.size(), c.reads);
-    EXPECT_EQ(Contains(outcome.log, "run_cmd: failed to copy the temp buffer to the main buffer"),
-              c.result == PROC_OUTPUT_COPY_FAILED);
-    // The runner never ends the program, also when it stops collecting early.
+    EXPECT_TRUE(outcome.details.ended);
+    EXPECT_EQ(program.now(), program.ends_at_ms);
+    EXPECT_EQ(Count(outcome.log, "run_cmd: failed to copy the temp buffer to the main buffer"),
+              c.result == PROC_OUTPUT_COPY_FAILED ? 1 : 0);
+    // The runner never ends the program.
     ExpectAllClosedOnce(program);
   }
 }
@@ -423,7 +435,8 @@ TEST(SimulatedRunTest, FailureToStartClosesThePipe) {
                              "run_cmd: cmd tool.exe --no ended",
                              "run_cmdA: exit code is 5000",
                          }));
-  ExpectEachClosedOnce(program, {SimulatedProgramOs::kReadEnd, SimulatedProgramOs::kWriteEnd});
+  ExpectEachClosedOnce(program, {SimulatedProgramOs::kReadEnd, SimulatedProgramOs::kWriteEnd,
+                                 SimulatedProgramOs::kReadEvent});
 }
 
 TEST(SimulatedRunTest, AFailedExitCodeQuestionIsLoggedAsZero) {
@@ -440,13 +453,14 @@ TEST(SimulatedRunTest, AFailedExitCodeQuestionIsLoggedAsZero) {
   EXPECT_FALSE(Contains(outcome.log, "run_cmd: GetExitCodeProcess failed"));
 }
 
-// Without a working wait, the exit code tells the end: any value but 259
-// (STILL_ACTIVE) takes the program as ended, and so does one that cannot be
-// read. Only a 259 leaves its end unseen: the result is then the exit code as
-// it stands at the end of the run.
+// Without a working wait, on its own or within a read, the exit code tells
+// the end: any value but 259 (STILL_ACTIVE) takes the program as ended, and
+// so does one that cannot be read. Only a 259 leaves its end unseen: the
+// result is then the exit code as it stands at the end of the run.
 TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
   struct Case {
     const char* name;
+    bool in_read;  // only the wait within a read fails
     uint64_t ends_at_ms;
     bool exit_code_fails;
     std::vector<uint32_t> first_exit_codes;
@@ -456,22 +470,26 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
     uint32_t exit_code;
   };
   const Case cases[] = {
-      {"it has ended", 500, false, {}, 0, true, true, 7},
-      {"it has ended with an exception code", 500, false, {0xC0000005u}, 0, true, true,
+      {"it has ended", false, 1, false, {}, 0, true, true, 7},
+      {"it has ended with an exception code", false, 1, false, {0xC0000005u}, 0, true, true,
        0xC0000005u},
-      {"the exit code cannot be asked", 500, true, {}, 0, true, false, 0},
-      {"it still runs", 5000, false, {}, static_cast<int>(os::kStillActive), false, true,
+      {"the exit code cannot be asked", false, 1, true, {}, 0, true, false, 0},
+      {"it still runs", false, 5000, false, {}, static_cast<int>(os::kStillActive), false, true,
        os::kStillActive},
-      {"it still ran, then ended with a negative code", 500, false, {259, 0xC0000005u},
+      {"it still ran, then ended with a negative code", false, 1, false, {259, 0xC0000005u},
        static_cast<int>(0xC0000005u), false, true, 0xC0000005u},
+      {"in a read, it has ended", true, 5000, false, {7}, 0, true, true, 7},
+      {"in a read, it still runs", true, 5000, false, {}, static_cast<int>(os::kStillActive),
+       false, true, os::kStillActive},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedProgramOs program;
-    program.writes = {{500, "out"}};
+    program.writes = {{0, "out"}};
     program.ends_at_ms = c.ends_at_ms;
     program.exit_code = 7;
-    program.wait_fails = true;
+    program.wait_fails = !c.in_read;
+    program.read_wait_fails = c.in_read;
     program.exit_code_fails = c.exit_code_fails;
     program.first_exit_codes = c.first_exit_codes;
     Outcome outcome = RunSimulated(program);
@@ -492,23 +510,27 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
   }
 }
 
-// A time limit ends a program that outlives it, quiet or chatty; without one,
-// or when the program ends in time, nothing is ended.
+// A time limit ends a program that outlives it, quiet or chatty, also one
+// whose output no longer fits; without one, or when the program ends in
+// time, nothing is ended.
 TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
   struct Case {
     const char* name;
     uint32_t time_limit_ms;
     uint64_t ends_at_ms;
     bool chatty;  // writes every millisecond until its end
+    int32_t capacity;
     int result;
     bool terminated;
   };
   const Case cases[] = {
-      {"quiet, past the limit", 5000, 60000, false, PROC_TIMED_OUT, true},
-      {"chatty, past the limit", 5000, 60000, true, PROC_TIMED_OUT, true},
-      {"past a limit beyond a progress round", 25000, 60000, false, PROC_TIMED_OUT, true},
-      {"ends in time", 5000, 3000, false, 0, false},
-      {"no limit", 0, 60000, false, 0, false},
+      {"quiet, past the limit", 5000, 60000, false, 200000, PROC_TIMED_OUT, true},
+      {"chatty, past the limit", 5000, 60000, true, 200000, PROC_TIMED_OUT, true},
+      {"overflowing, past the limit", 5000, 60000, true, 100, PROC_TIMED_OUT, true},
+      {"overflowing, ends in time", 5000, 3000, true, 100, PROC_OUTPUT_COPY_FAILED, false},
+      {"past a limit beyond a progress round", 25000, 60000, false, 200000, PROC_TIMED_OUT, true},
+      {"ends in time", 5000, 3000, false, 200000, 0, false},
+      {"no limit", 0, 60000, false, 200000, 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -518,7 +540,7 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
       for (uint64_t at = 1000; at < c.ends_at_ms; ++at) program.writes.push_back({at, "."});
     }
     program.ends_at_ms = c.ends_at_ms;
-    Call call("tool.exe --no", 200000);
+    Call call("tool.exe --no", c.capacity);
     call.time_limit_ms = c.time_limit_ms;
     Outcome outcome = RunSimulated(program, call);
 
@@ -606,23 +628,35 @@ TEST(RunnerWithProgramTest, LogsTheExitCode) {
   EXPECT_TRUE(Contains(outcome.log, "run_cmd: proc exit code is 3"));
 }
 
-TEST(RunnerWithProgramTest, CollectsALargeReportWhole) {
-  Outcome outcome = RunChild("fill 61440", 102400);
-  EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.total_read, 61440u);
-  EXPECT_EQ(outcome.output.size(), 61440u);
-  EXPECT_TRUE(IsReportStart(outcome.output));
-  // Read as it comes: no 10-second round while the program writes.
-  EXPECT_EQ(Count(outcome.log, "run_cmd: process did not complete waiting ..."), 0);
-}
-
-TEST(RunnerWithProgramTest, StopsWhenTheOutputNoLongerFits) {
-  Outcome outcome = RunChild("fill 300000", 102400);
-  EXPECT_EQ(outcome.result, PROC_OUTPUT_COPY_FAILED);
-  EXPECT_EQ(outcome.output.size(), 102399u);
-  EXPECT_TRUE(IsReportStart(outcome.output));
-  EXPECT_GE(outcome.total_read, 102400u);
-  EXPECT_FALSE(outcome.wrote_past_capacity);
+// A large report is read whole as it comes. One too large for the buffer is
+// read to the program's end all the same, what fits kept: a program that goes
+// on writing after a pause is not cut off.
+TEST(RunnerWithProgramTest, ReadsALargeReportToTheProgramsEnd) {
+  struct Case {
+    const char* actions;
+    int result;
+    uint32_t total_read;
+    size_t kept;
+    uint32_t exit_code;
+  };
+  const Case cases[] = {
+      {"fill 61440 exit 3", 0, 61440, 61440, 3},
+      {"fill 150000 slow 3 20 exit 7", PROC_OUTPUT_COPY_FAILED, 150021, 102399, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.actions);
+    Outcome outcome = RunChild(c.actions, 102400);
+    EXPECT_EQ(outcome.result, c.result);
+    EXPECT_EQ(outcome.total_read, c.total_read);
+    EXPECT_EQ(outcome.output.size(), c.kept);
+    EXPECT_TRUE(IsReportStart(outcome.output));
+    EXPECT_FALSE(outcome.wrote_past_capacity);
+    // Its own exit code: a failed write would have ended it with 2.
+    EXPECT_TRUE(outcome.details.ended);
+    EXPECT_EQ(outcome.details.exit_code, c.exit_code);
+    // Read as it comes: no 10-second round while the program writes.
+    EXPECT_EQ(Count(outcome.log, "run_cmd: process did not complete waiting ..."), 0);
+  }
 }
 
 #ifdef _WIN32
@@ -645,12 +679,23 @@ TEST(RunnerWithProgramTest, PipeNamesCannotBeTakenFirst) {
 #endif
 
 #ifndef _WIN32
+// Fails every read of the program's output; the rest is the real system's.
+class FailingReadOs : public os::ForwardingOs {
+ public:
+  ReadStatus ReadOutput(os::Handle, os::Handle, os::Handle, char*, uint32_t, uint32_t,
+                        uint32_t* bytes_read) override {
+    *bytes_read = 0;
+    return ReadStatus::kFailed;
+  }
+};
+
 // A program still running when the runner stops early is not ended, but once
-// it ends it is reaped: no zombie is left. This one dies on its next write
-// into the closed pipe.
+// it ends it is reaped: no zombie is left.
 TEST(RunnerWithProgramTest, AProgramLeftRunningIsReapedOnceItEnds) {
-  Outcome outcome = RunChild("fill 300000", 102400);
-  ASSERT_EQ(outcome.result, PROC_OUTPUT_COPY_FAILED);
+  FailingReadOs failing_read;
+  os::ScopedOs scoped(failing_read);
+  Outcome outcome = RunChild("sleep 300");
+  ASSERT_EQ(outcome.result, PROC_PIPE_READ_FAILED);
   // No child at all, running or ended, once it is gone; waits for its end at most 20 s.
   bool gone = false;
   for (int round = 0; round < 200 && !gone; ++round) {
@@ -669,6 +714,45 @@ TEST(RunnerWithProgramTest, TakesASlowWritersLinesAsTheyCome) {
   EXPECT_EQ(Count(outcome.log, "run_cmd: copy  temp buffer to the main buffer"), 5);
 }
 
+// A pipe made through the seam, as the runner makes one.
+struct Pipe {
+  Pipe() {
+    made = os::Current().MakePipe(read_end.receive(), write_end.receive(), read_event.receive());
+  }
+  // Reads one byte at most.
+  ReadStatus Read(os::Handle process, uint32_t timeout_ms) {
+    char byte;
+    uint32_t count = 0;
+    return os::Current().ReadOutput(read_end.get(), read_event.get(), process, &byte, 1,
+                                    timeout_ms, &count);
+  }
+  os::UniqueHandle read_end;
+  os::UniqueHandle write_end;
+  os::UniqueHandle read_event;
+  bool made = false;
+};
+
+// Checks at once on several threads keep to their own pipes: each run gets
+// its whole output, and a read with nothing to come is not ended by reads
+// completing on other threads.
+TEST(RunnerWithProgramTest, RunsAtOnceOnSeveralThreadsKeepToTheirOwnPipes) {
+  Pipe pipe;
+  ASSERT_TRUE(pipe.made);
+  ReadStatus idle_status = ReadStatus::kFailed;
+  std::thread idle([&pipe, &idle_status] { idle_status = pipe.Read(os::kNoHandle, 60000); });
+  Outcome slow;
+  std::thread slow_run([&slow] { slow = RunUnlogged({child::CommandLine("slow 5 200")}); });
+  Outcome lines = RunUnlogged(
+      {child::CommandLine("out one\\n sleep 100 out two\\n err three\\n sleep 100 out four\\n")});
+  slow_run.join();
+  pipe.write_end.reset();  // the idle read's only news
+  idle.join();
+
+  EXPECT_EQ(slow.output, "tick 1\ntick 2\ntick 3\ntick 4\ntick 5\n");
+  EXPECT_EQ(lines.output, "one\ntwo\nthree\nfour\n");
+  EXPECT_EQ(idle_status, ReadStatus::kEndOfData);
+}
+
 TEST(RunnerWithProgramTest, AGrandchildHoldingThePipeDoesNotHoldTheRunner) {
   Outcome outcome = RunChild("out before\\n grandchild 5000 out after\\n");
   EXPECT_EQ(outcome.result, 0);
@@ -680,16 +764,20 @@ TEST(RunnerWithProgramTest, AGrandchildHoldingThePipeDoesNotHoldTheRunner) {
 // A handle that is inheritable but not meant for the program must not reach
 // it: here a pipe whose end would stay open in the program's grandchild.
 TEST(RunnerWithProgramTest, TheProgramGetsOnlyItsOwnHandles) {
-  os::UniqueHandle read_end;
-  os::UniqueHandle write_end;
-  ASSERT_TRUE(os::Current().MakePipe(read_end.receive(), write_end.receive()));
+  Pipe pipe;
+  ASSERT_TRUE(pipe.made);
   Outcome outcome = RunChild("grandchild 5000");
   ASSERT_EQ(outcome.result, 0);
-  write_end.reset();
-  char byte;
-  uint32_t count = 0;
-  EXPECT_EQ(os::Current().ReadOutput(read_end.get(), os::kNoHandle, &byte, 1, 0, &count),
-            ReadStatus::kEndOfData);
+  pipe.write_end.reset();
+  EXPECT_EQ(pipe.Read(os::kNoHandle, 0), ReadStatus::kEndOfData);
+}
+
+// A read whose wait for the process fails says so, apart from a failed read.
+TEST(RunnerWithProgramTest, AReadTellsAFailedWaitForTheProcess) {
+  Pipe pipe;
+  ASSERT_TRUE(pipe.made);
+  const os::Handle no_process = 0x7FFFFFF0;  // no handle of this program, nor a descriptor
+  EXPECT_EQ(pipe.Read(no_process, 5000), ReadStatus::kProcessWaitFailed);
 }
 
 TEST(RunnerWithProgramTest, RunsTheApplicationNamedApartFromItsCommandLine) {
