@@ -147,7 +147,8 @@ class Os {
   // user asked to stop, -1 when the message could not be sent.
   virtual int SessionMessage(uint32_t session, uint32_t type,
                              std::initializer_list<RecordField> fields) = 0;
-  // MsiSetMode; kErrorSuccess or the installer's error.
+  // MsiSetMode; kErrorSuccess or the installer's error. Wine takes it on a
+  // handle that is no session too.
   virtual uint32_t SetSessionMode(uint32_t session, uint32_t mode, bool state) = 0;
 
   // --- Global atoms: names that every process of the desktop sees, kept
