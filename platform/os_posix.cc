@@ -336,42 +336,10 @@ class PosixOs final : public Os {
   }
   uint32_t SetSessionMode(uint32_t, uint32_t, bool) override { return kErrorInvalidHandle; }
 
-  // Atoms of this process alone, counted like the system's: the stand-in
-  // knows no other process.
-  uint16_t AddGlobalAtom(const char* name) override {
-    for (size_t i = 0; i < atoms_.size(); ++i) {
-      if (strcasecmp(atoms_[i].name.c_str(), name) == 0) return Counted(i, +1);
-    }
-    atoms_.push_back({name, 1});
-    return AtomAt(atoms_.size() - 1);
-  }
-  uint16_t FindGlobalAtom(const char* name) override {
-    for (size_t i = 0; i < atoms_.size(); ++i) {
-      if (atoms_[i].count > 0 && strcasecmp(atoms_[i].name.c_str(), name) == 0) return AtomAt(i);
-    }
-    return Fail(ENOENT, uint16_t{0});
-  }
-  bool DeleteGlobalAtom(uint16_t atom) override {
-    size_t index = static_cast<size_t>(atom) - kFirstAtom;
-    if (atom < kFirstAtom || index >= atoms_.size() || atoms_[index].count == 0) {
-      return Fail(EINVAL);
-    }
-    Counted(index, -1);
-    return true;
-  }
-
- private:
-  struct Atom {
-    std::string name;
-    int count;
-  };
-  static constexpr uint16_t kFirstAtom = 0xC000;  // where the system's string atoms begin
-  static uint16_t AtomAt(size_t index) { return static_cast<uint16_t>(kFirstAtom + index); }
-  uint16_t Counted(size_t index, int change) {
-    atoms_[index].count += change;
-    return AtomAt(index);
-  }
-  std::vector<Atom> atoms_;
+  // No global atoms here: no other process would see them. Tests fake them.
+  uint16_t AddGlobalAtom(const char*) override { return Fail(ENOSYS, uint16_t{0}); }
+  uint16_t FindGlobalAtom(const char*) override { return Fail(ENOENT, uint16_t{0}); }
+  bool DeleteGlobalAtom(uint16_t) override { return Fail(EINVAL); }
 };
 
 }  // namespace

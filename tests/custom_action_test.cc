@@ -472,17 +472,4 @@ TEST(InstallerSessionTest, NoSessionBehindAnOtherHandle) {
   os::Native().SetSessionMode(12345, os::kRunModeRebootAtEnd, true);  // Wine takes it
 }
 
-// Global atoms are counted: one added twice is found until deleted twice.
-TEST(InstallerSessionTest, AGlobalAtomLastsUntilDeletedAsOftenAsAdded) {
-  std::string name = "Vantreo atom test " + std::to_string(os::Native().TickCount());
-  uint16_t atom = os::Native().AddGlobalAtom(name.c_str());
-  ASSERT_NE(atom, 0);
-  EXPECT_EQ(os::Native().AddGlobalAtom(name.c_str()), atom);
-  EXPECT_EQ(os::Native().FindGlobalAtom(name.c_str()), atom);
-  EXPECT_TRUE(os::Native().DeleteGlobalAtom(atom));
-  EXPECT_EQ(os::Native().FindGlobalAtom(name.c_str()), atom);
-  EXPECT_TRUE(os::Native().DeleteGlobalAtom(atom));
-  EXPECT_EQ(os::Native().FindGlobalAtom(name.c_str()), 0);
-}
-
 }  // namespace

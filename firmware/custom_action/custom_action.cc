@@ -11,6 +11,8 @@ namespace {
 constexpr char kUpdateText[] = "Updating device firmware. Do not turn off the computer.";
 // A common-data message's first field for the Cancel button.
 constexpr int kCancelButton = 2;
+// A progress message's first field for "move the bar on by".
+constexpr int kProgressIncrement = 2;
 // More addings of one marker than any install makes: a delete that keeps
 // failing must not hold the action.
 constexpr int kMaxMarkerAddings = 64;
@@ -101,8 +103,33 @@ struct Watch {
 // a device yet, so a cancel ends the query.
 bool QueryGoesOn(void* context) {
   auto* watch = static_cast<Watch*>(context);
-  watch->Send(os::kMessageProgress, {2, 0});
+  watch->Send(os::kMessageProgress, {kProgressIncrement, 0});
   return !watch->cancelled;
+}
+
+// What the query found, as the check's properties and in the log.
+void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
+                  const FirmwareCheckRequest& request, const FirmwareCheckReport& report) {
+  const char* failure = FirmwareCheckFailureReason(request, report);
+  bool updateRequired = failure == nullptr && report.status == kFwUpdateRequired;
+
+  SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", std::to_string(report.status));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", std::to_string(report.result));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_REPORTED",
+              std::to_string(report.devicesReported));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_EXAMINED",
+              std::to_string(report.devicesExamined));
+  SetProperty(session, "CheckFirmware", kUpdateDataProperty, EncodeUpdateData(settings));
+  std::string outcome = "status " + std::to_string(report.status) + ", result " +
+                        std::to_string(report.result) + ", update required: " +
+                        (updateRequired ? "yes" : "no");
+  LogMessageParam(session, "CheckFirmware: [1]", outcome.c_str());
+  std::string devices = "devices reported: " + std::to_string(report.devicesReported) +
+                        ", examined: " + std::to_string(report.devicesExamined);
+  LogMessageParam(session, "CheckFirmware: [1]", devices.c_str());
+  if (failure != nullptr) ReportCheckFailure(session, failure);
+  // Last: whatever stops the action before leaves no update asked for.
+  if (updateRequired) SetProperty(session, "CheckFirmware", "FIRMWARE_UPDATE_REQUIRED", "1");
 }
 
 uint32_t CheckFirmwareOrThrow(uint32_t session) {
@@ -133,26 +160,7 @@ uint32_t CheckFirmwareOrThrow(uint32_t session) {
     LogMessage(session, "CheckFirmware: the install was cancelled: the query was ended");
     return kActionUserExit;
   }
-  const char* failure = FirmwareCheckFailureReason(request, report);
-  bool updateRequired = failure == nullptr && report.status == kFwUpdateRequired;
-
-  SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", std::to_string(report.status));
-  SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", std::to_string(report.result));
-  SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_REPORTED",
-              std::to_string(report.devicesReported));
-  SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_EXAMINED",
-              std::to_string(report.devicesExamined));
-  SetProperty(session, "CheckFirmware", kUpdateDataProperty, EncodeUpdateData(settings));
-  std::string outcome = "status " + std::to_string(report.status) + ", result " +
-                        std::to_string(report.result) + ", update required: " +
-                        (updateRequired ? "yes" : "no");
-  LogMessageParam(session, "CheckFirmware: [1]", outcome.c_str());
-  std::string devices = "devices reported: " + std::to_string(report.devicesReported) +
-                        ", examined: " + std::to_string(report.devicesExamined);
-  LogMessageParam(session, "CheckFirmware: [1]", devices.c_str());
-  if (failure != nullptr) ReportCheckFailure(session, failure);
-  // Last: whatever stops the action before leaves no update asked for.
-  if (updateRequired) SetProperty(session, "CheckFirmware", "FIRMWARE_UPDATE_REQUIRED", "1");
+  PublishCheck(session, settings, request, report);
   return kActionSuccess;
 }
 
