@@ -104,6 +104,7 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
   RunDetails details;
   // A firmware update cut short can leave a device unusable: never in update mode.
   details.time_limit_ms = query ? request.timeoutMs : 0;
+  details.tick = request.tick;
   int32_t runResult = run_cmd(handle, toolPath, commandLine, output,
                               static_cast<int32_t>(kFwOutputCapacity), &totalRead, false, &details);
   report->toolEnded = details.ended;

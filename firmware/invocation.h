@@ -8,6 +8,7 @@
 
 #include "firmware/parser.h"
 #include "firmware/report_view.h"
+#include "firmware/runner.h"
 #include "setup/debug_log.h"
 
 // Result when the tool's command line does not fit its 2048-byte buffer.
@@ -49,6 +50,9 @@ struct FirmwareCheckRequest {
   // Query mode only: the tool is ended once this many milliseconds have
   // passed. 0 waits without limit; update mode always does.
   uint32_t timeoutMs = 0;
+  // Called while the tool runs (RunTick). In update mode it must answer
+  // true: an update is never ended early.
+  RunTick tick;
 };
 
 // What one check found, beyond its status and result.

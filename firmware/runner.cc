@@ -1,5 +1,6 @@
 #include "firmware/runner.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -68,11 +69,18 @@ class CommandRun {
   void Collect() {
     uint64_t next_round = os::Current().TickCount() + kProgressIntervalMs;
     uint64_t next_end_check = 0;
+    if (details_->tick.call != nullptr && details_->tick.interval_ms != 0) {
+      next_tick_ = os::Current().TickCount() + details_->tick.interval_ms;
+    }
     for (;;) {
-      Event event = Await(next_round < time_limit_at_ ? next_round : time_limit_at_);
+      Event event = Await(std::min({next_round, time_limit_at_, next_tick_}));
       if (event == Event::kStop) return;
       uint64_t now = os::Current().TickCount();
-      if (event == Event::kData && now < next_end_check && now < next_round) continue;
+      CallTick(now);
+      if (event == Event::kData && now < next_end_check && now < next_round &&
+          now < time_limit_at_) {
+        continue;
+      }
       next_end_check = now + kEndCheckIntervalMs;
       // When the read's own wait for the program failed, that is the answer.
       uint32_t wait = event == Event::kWaitFailed
@@ -149,10 +157,22 @@ class CommandRun {
     return Outcome::kEnded;
   }
 
+  // The caller's call, once its time has come. A false answer moves the time
+  // limit to now.
+  void CallTick(uint64_t now) {
+    if (now < next_tick_) return;
+    next_tick_ = now + details_->tick.interval_ms;
+    if (!details_->tick.call(details_->tick.context)) {
+      stopped_ = true;
+      time_limit_at_ = now;
+    }
+  }
+
   // Ends the program that outlived its time limit and waits a little for its
   // end, so that it has stopped when the caller hears of it.
   void EndAtTimeLimit() {
-    LogMessage(handle_, "run_cmd: the time limit passed, ending the process");
+    LogMessage(handle_, stopped_ ? "run_cmd: the caller stopped the run, ending the process"
+                                 : "run_cmd: the time limit passed, ending the process");
     if (os::Current().TerminateProcess(process_.get(), PROC_TIMED_OUT)) {
       os::Current().WaitForProcess(process_.get(), kEndWaitMs);
     } else {
@@ -262,6 +282,8 @@ class CommandRun {
   bool end_unseen_ = false;
   int result_ = 0;
   uint64_t time_limit_at_ = UINT64_MAX;  // no limit
+  uint64_t next_tick_ = UINT64_MAX;      // no call
+  bool stopped_ = false;                 // the caller's call asked to stop
 };
 
 }  // namespace

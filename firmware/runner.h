@@ -12,11 +12,22 @@ inline constexpr int PROC_PIPE_CREATE_FAILED = 5002;  // the output pipe could n
 inline constexpr int PROC_TIMED_OUT = 5003;           // the time limit passed; the program was ended
 inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // it ran to its end; its output did not fit
 
+// A call the runner makes while the program runs, about every `interval_ms`
+// (never when 0 or without `call`): the caller's progress report. When it
+// returns false the program is ended as at the time limit (PROC_TIMED_OUT).
+struct RunTick {
+  bool (*call)(void* context) = nullptr;
+  void* context = nullptr;
+  uint32_t interval_ms = 0;
+};
+
 // A time limit for run_cmd, and what it found out beyond its result.
 struct RunDetails {
   // In: once this many milliseconds have passed the program is ended and the
   // result is PROC_TIMED_OUT. 0 waits without limit.
   uint32_t time_limit_ms = 0;
+  // In: the caller's call while the program runs.
+  RunTick tick;
   // Out: the program was seen to end (or taken as ended after a failed wait).
   bool ended = false;
   // Out: its exit code, when it could be read: at its end, or as it stood
@@ -64,6 +75,7 @@ int run_cmd(LogHandle handle, const char* application, char* command_line, char*
             int32_t capacity, uint32_t* total_read, bool console_window);
 
 // The same with a time limit and the details in `details`. Only here is the
-// program ever ended by the runner: when the time limit passes.
+// program ever ended by the runner: when the time limit passes or the
+// caller's tick asks for it.
 int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
             int32_t capacity, uint32_t* total_read, bool console_window, RunDetails* details);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace os {
@@ -27,6 +28,24 @@ inline constexpr uint32_t kErrorNoMoreItems = 259;
 inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
 inline constexpr uint32_t kMaxPath = 32768;  // longest path the system gives back
+
+// Windows Installer: message types (INSTALLMESSAGE_...), the answer of a
+// user who cancels (IDCANCEL) and the run mode of a restart at the end.
+inline constexpr uint32_t kMessageInfo = 0x04000000;
+inline constexpr uint32_t kMessageActionStart = 0x08000000;
+inline constexpr uint32_t kMessageActionData = 0x09000000;
+inline constexpr uint32_t kMessageProgress = 0x0A000000;
+inline constexpr uint32_t kMessageCommonData = 0x0B000000;
+inline constexpr int kIdCancel = 2;
+inline constexpr uint32_t kRunModeRebootAtEnd = 6;
+
+// One field of an installer message record: text, or a number.
+struct RecordField {
+  RecordField(int value) : number(value) {}
+  RecordField(const char* value) : text(value) {}
+  const char* text = nullptr;  // null: the field is `number`
+  int number = 0;
+};
 
 // Message box styles.
 inline constexpr uint32_t kMbIconError = 0x10;
@@ -134,6 +153,23 @@ class Os {
   // Nothing to report back: Wine answers a handle that is no session as if
   // it had taken the message.
   virtual void SessionInfoMessage(uint32_t session, const char* text) = 0;
+  // MsiProcessMessage(type) of a record whose fields 1, 2, ... are `fields`
+  // and whose field 0 is empty: the installer's answer, kIdCancel when the
+  // user asked to stop, -1 when the message could not be sent.
+  virtual int SessionMessage(uint32_t session, uint32_t type,
+                             std::initializer_list<RecordField> fields) = 0;
+  // MsiSetMode; kErrorSuccess or the installer's error. Wine takes it on a
+  // handle that is no session too.
+  virtual uint32_t SetSessionMode(uint32_t session, uint32_t mode, bool state) = 0;
+
+  // --- Global atoms: names that every process of the desktop sees, kept
+  // until deleted as often as they were added.
+  // GlobalAddAtomA: the atom, 0 on failure.
+  virtual uint16_t AddGlobalAtom(const char* name) = 0;
+  // GlobalFindAtomA: the atom, 0 when there is none.
+  virtual uint16_t FindGlobalAtom(const char* name) = 0;
+  // GlobalDeleteAtom: undoes one adding.
+  virtual bool DeleteGlobalAtom(uint16_t atom) = 0;
 };
 
 // The backend in use: the real one of this build unless a test replaced it.
@@ -225,6 +261,16 @@ class ForwardingOs : public Os {
   void SessionInfoMessage(uint32_t session, const char* text) override {
     next_.SessionInfoMessage(session, text);
   }
+  int SessionMessage(uint32_t session, uint32_t type,
+                     std::initializer_list<RecordField> fields) override {
+    return next_.SessionMessage(session, type, fields);
+  }
+  uint32_t SetSessionMode(uint32_t session, uint32_t mode, bool state) override {
+    return next_.SetSessionMode(session, mode, state);
+  }
+  uint16_t AddGlobalAtom(const char* name) override { return next_.AddGlobalAtom(name); }
+  uint16_t FindGlobalAtom(const char* name) override { return next_.FindGlobalAtom(name); }
+  bool DeleteGlobalAtom(uint16_t atom) override { return next_.DeleteGlobalAtom(atom); }
 
  protected:
   Os& next() { return next_; }

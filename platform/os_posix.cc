@@ -334,6 +334,15 @@ class PosixOs final : public Os {
     return kErrorInvalidHandle;
   }
   void SessionInfoMessage(uint32_t, const char*) override {}
+  int SessionMessage(uint32_t, uint32_t, std::initializer_list<RecordField>) override {
+    return -1;
+  }
+  uint32_t SetSessionMode(uint32_t, uint32_t, bool) override { return kErrorInvalidHandle; }
+
+  // No global atoms here: no other process would see them. Tests fake them.
+  uint16_t AddGlobalAtom(const char*) override { return Fail(ENOSYS, uint16_t{0}); }
+  uint16_t FindGlobalAtom(const char*) override { return Fail(ENOENT, uint16_t{0}); }
+  bool DeleteGlobalAtom(uint16_t) override { return Fail(EINVAL); }
 };
 
 }  // namespace

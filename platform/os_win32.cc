@@ -82,6 +82,15 @@ class WindowsInstaller {
   RecordSetStringFn record_set_string = nullptr;
   ProcessMessageFn process_message = nullptr;
   CloseHandleFn close_handle = nullptr;
+  using RecordSetIntegerFn = UINT(WINAPI*)(MSIHANDLE, UINT, int);
+  using SetModeFn = UINT(WINAPI*)(MSIHANDLE, MSIRUNMODE, BOOL);
+  RecordSetIntegerFn record_set_integer = nullptr;
+  SetModeFn set_mode = nullptr;
+
+  bool HasRecords() const {
+    return create_record != nullptr && record_set_string != nullptr &&
+           record_set_integer != nullptr && process_message != nullptr && close_handle != nullptr;
+  }
 
  private:
   WindowsInstaller() {
@@ -101,6 +110,8 @@ class WindowsInstaller {
     record_set_string = ProcOf<RecordSetStringFn>(msi, "MsiRecordSetStringA");
     process_message = ProcOf<ProcessMessageFn>(msi, "MsiProcessMessage");
     close_handle = ProcOf<CloseHandleFn>(msi, "MsiCloseHandle");
+    record_set_integer = ProcOf<RecordSetIntegerFn>(msi, "MsiRecordSetInteger");
+    set_mode = ProcOf<SetModeFn>(msi, "MsiSetMode");
   }
 };
 
@@ -359,20 +370,51 @@ class Win32Os final : public Os {
   }
 
   void SessionInfoMessage(uint32_t session, const char* text) override {
+    ProcessRecord(session, INSTALLMESSAGE_INFO, text, {});
+  }
+
+  int SessionMessage(uint32_t session, uint32_t type,
+                     std::initializer_list<RecordField> fields) override {
+    return ProcessRecord(session, type, nullptr, fields);
+  }
+
+  uint32_t SetSessionMode(uint32_t session, uint32_t mode, bool state) override {
     WindowsInstaller& msi = WindowsInstaller::Get();
-    if (msi.create_record == nullptr || msi.record_set_string == nullptr ||
-        msi.process_message == nullptr || msi.close_handle == nullptr) {
-      return;
-    }
-    MSIHANDLE record = msi.create_record(0);
-    if (record == 0) return;
-    if (msi.record_set_string(record, 0, text) == ERROR_SUCCESS) {
-      msi.process_message(session, INSTALLMESSAGE_INFO, record);
-    }
-    msi.close_handle(record);
+    if (msi.set_mode == nullptr) return ERROR_PROC_NOT_FOUND;
+    return msi.set_mode(session, static_cast<MSIRUNMODE>(mode), state ? TRUE : FALSE);
+  }
+
+  uint16_t AddGlobalAtom(const char* name) override { return ::GlobalAddAtomA(name); }
+
+  uint16_t FindGlobalAtom(const char* name) override { return ::GlobalFindAtomA(name); }
+
+  bool DeleteGlobalAtom(uint16_t atom) override {
+    ::SetLastError(ERROR_SUCCESS);
+    return ::GlobalDeleteAtom(atom) == 0 && ::GetLastError() == ERROR_SUCCESS;
   }
 
  private:
+  // MsiProcessMessage of a record with `field0` (null: empty) and `fields`
+  // after it: the installer's answer, -1 when it could not be sent.
+  static int ProcessRecord(uint32_t session, uint32_t type, const char* field0,
+                           std::initializer_list<RecordField> fields) {
+    WindowsInstaller& msi = WindowsInstaller::Get();
+    if (!msi.HasRecords()) return -1;
+    MSIHANDLE record = msi.create_record(static_cast<UINT>(fields.size()));
+    if (record == 0) return -1;
+    bool filled = field0 == nullptr || msi.record_set_string(record, 0, field0) == ERROR_SUCCESS;
+    UINT index = 1;
+    for (const RecordField& field : fields) {
+      UINT set = field.text != nullptr ? msi.record_set_string(record, index, field.text)
+                                       : msi.record_set_integer(record, index, field.number);
+      filled = filled && set == ERROR_SUCCESS;
+      ++index;
+    }
+    int answer = filled ? msi.process_message(session, static_cast<INSTALLMESSAGE>(type), record) : -1;
+    msi.close_handle(record);
+    return answer;
+  }
+
   static ReadStatus Delivered(DWORD count, uint32_t* bytes_read) {
     // A writer's empty write completes a read with no bytes: not the end.
     *bytes_read = count;

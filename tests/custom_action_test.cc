@@ -19,18 +19,26 @@ using testing_support::ScratchDir;
 namespace {
 
 constexpr uint32_t kSession = FakeInstallerSession::kHandle;
+constexpr char kProduct[] = "{5B0E7C38-2F0A-4C8E-9A51-3D6E2B7F4C10}";
+constexpr char kRestartMarker[] = "Vantreo firmware restart {5B0E7C38-2F0A-4C8E-9A51-3D6E2B7F4C10}";
+constexpr char kUpdateText[] = "Updating device firmware. Do not turn off the computer.";
 
 constexpr char kUpdateRequired[] =
-    "Device #1:\n  Part Number:   MCX-100\n  PSID:          QV_0001\n  Status:        Update required\n";
+    "Device #1:\n  Part Number:   VN2-4410-A\n  PSID:          QV_0001\n  Status:        Update required\n";
 constexpr char kUpToDate[] =
-    "Device #2:\n  Part Number:   MCX-200\n  PSID:          QV_0002\n  Status:        Up to date\n";
+    "Device #2:\n  Part Number:   VN2-4420-B\n  PSID:          QV_0002\n  Status:        Up to date\n";
 
 // What the installer makes of a record template: "[\x]" gives x, any other
-// bracketed name is a property, here never set, and vanishes.
+// bracketed name is a property, here never set, and vanishes; so does a
+// "{{...}}" group.
 std::string FormatLikeTheInstaller(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '[') {
+    if (text.compare(i, 2, "{{") == 0) {
+      size_t end = text.find("}}", i);
+      if (end == std::string::npos) break;
+      i = end + 1;
+    } else if (text[i] != '[') {
       out += text[i];
     } else if (i + 3 < text.size() && text[i + 1] == '\\' && text[i + 3] == ']') {
       out += text[i + 2];
@@ -56,6 +64,10 @@ class ToolFolder {
     std::ofstream(folder_ / "exitcode.txt") << exitCode;
   }
   std::string Path() const { return std::filesystem::path(folder_).make_preferred().string(); }
+  std::string Parent() const { return dir_.path().string(); }
+  std::string Name() const { return folder_.filename().string(); }
+  // The tool keeps running this long after its report.
+  void RunsFor(int ms) const { std::ofstream(folder_ / "sleep.txt") << ms; }
   std::string Missing() const { return Path() + "-missing"; }
   std::string Arguments() const {
     return testing_support::ReadFile((folder_ / "args.txt").string());
@@ -89,6 +101,7 @@ TEST_F(CustomActionTest, UpdateDataRoundTrip) {
   cases[1].oemFilter = true;
   cases[2].toolDirectory = "\\\\server\\share\\a=b [x] ";  // backslashes, "=", brackets, trailing blank
   cases[2].updateMustSucceed = true;
+  cases[2].restartAfterUpdate = false;
   cases[3].toolDirectory = "C:\\fw";
   cases[3].partNumbers = {"VN2-4420-A", "VN2 4410 B"};
   cases[3].supportedList = true;
@@ -110,6 +123,7 @@ TEST_F(CustomActionTest, UpdateDataRoundTrip) {
     EXPECT_EQ(back.partNumbers, settings.partNumbers) << data;
     EXPECT_EQ(back.supportedList, settings.supportedList) << data;
     EXPECT_EQ(back.updateMustSucceed, settings.updateMustSucceed) << data;
+    EXPECT_EQ(back.restartAfterUpdate, settings.restartAfterUpdate) << data;
   }
 }
 
@@ -120,6 +134,7 @@ TEST_F(CustomActionTest, UpdateDataAsAnAuthorWritesIt) {
     bool mustSucceed;
     const char* toolDirectory;
     size_t partNumbers;
+    bool restart = true;
   };
   const Case cases[] = {
       {"FIRMWARE_TOOL_DIR=C:\\Program Files\\FW;FIRMWARE_SKIP=VN2-1;;VN2-2", nullptr, false,
@@ -138,8 +153,19 @@ TEST_F(CustomActionTest, UpdateDataAsAnAuthorWritesIt) {
       {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_SKIP=A;FIRMWARE_SUPPORTED=B", "both set", false, "C:\\fw", 1},
       // A fault elsewhere does not hide a well-formed wish to fail the install.
       {"FIRMWARE_COLOUR=red;FIRMWARE_UPDATE_MUST_SUCCEED=1", "unknown setting", true, "", 0},
-      {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_UPDATE_MUST_SUCCEED=yes", "must be 1, 0 or empty", true,
+      // Any element that names it, whatever else, asks the update to succeed.
+      {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_UPDATE_MUST_SUCCEED=yes", nullptr, true, "C:\\fw", 0},
+      {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_UPDATE_MUST_SUCCEED=0;FIRMWARE_UPDATE_MUST_SUCCEED=1",
+       "given twice", true, "C:\\fw", 0},
+      {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_UPDATE_MUST_SUCCEED=1;FIRMWARE_UPDATE_MUST_SUCCEED=0",
+       "given twice", true, "C:\\fw", 0},
+      {"FIRMWARE_TOOL_DIR=C:\\fw; firmware_Update_Must_Succeed\t=true", "unknown setting", true,
        "C:\\fw", 0},
+      {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_UPDATE_MUST_SUCCEED=0;FIRMWARE_UPDATE_MUST_SUCCEED=",
+       "given twice", false, "C:\\fw", 0},
+      {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_REBOOT=0", nullptr, false, "C:\\fw", 0, false},
+      {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_REBOOT=", nullptr, false, "C:\\fw", 0, true},
+      {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_REBOOT=no", "must be 1, 0 or empty", false, "C:\\fw", 0},
   };
   for (const Case& c : cases) {
     FirmwareActionSettings settings;
@@ -152,6 +178,7 @@ TEST_F(CustomActionTest, UpdateDataAsAnAuthorWritesIt) {
     EXPECT_EQ(settings.updateMustSucceed, c.mustSucceed) << c.data;
     EXPECT_EQ(settings.toolDirectory, c.toolDirectory) << c.data;
     EXPECT_EQ(settings.partNumbers.size(), c.partNumbers) << c.data;
+    EXPECT_EQ(settings.restartAfterUpdate, c.restart) << c.data;
   }
 }
 
@@ -165,45 +192,54 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
     const char* result;
     const char* updateRequired;
     const char* checkFailed;
+    const char* devices;    // FIRMWARE_DEVICES_REPORTED/FIRMWARE_DEVICES_EXAMINED
     const char* arguments;  // what the tool was run with
     const char* logged;
     unsigned long toolExitCode = 0;
+    const char* data = "";  // part of the deferred action's data
     const char* untranslatable = "";  // the property whose value the code page cannot hold
   };
+  const std::string both = std::string(kUpdateRequired) + kUpToDate;
   const Case cases[] = {
-      {"update required", std::string(kUpdateRequired) + kUpToDate, {}, false, "2", "0", "1", "",
-       "--no\n", "CheckFirmware: status 2, result 0, update required: yes"},
-      {"up to date", kUpToDate, {}, false, "0", "0", "", "", "--no\n",
+      {"update required", both, {}, false, "2", "0", "1", "", "2/2", "--no\n",
+       "CheckFirmware: status 2, result 0, update required: yes", 0,
+       "FIRMWARE_UPDATE_MUST_SUCCEED=0;FIRMWARE_REBOOT=1"},
+      {"up to date", kUpToDate, {}, false, "0", "0", "", "", "1/1", "--no\n",
        "RunFlashKeeper: FW update is not required"},
-      {"the device that needs one is skipped", std::string(kUpdateRequired) + kUpToDate,
-       {{"FIRMWARE_SKIP", "MCX-300;MCX-100"}}, false, "0", "0", "", "", "--no\n",
-       "update required: no"},
-      {"only the other one is supported", std::string(kUpdateRequired) + kUpToDate,
-       {{"FIRMWARE_SUPPORTED", "MCX-200"}, {"FIRMWARE_OEM_FILTER", "1"}}, false, "0", "0", "", "",
-       "--no\n", "update required: no"},
-      {"missing tool folder", kUpdateRequired, {}, true, "4", "5000", "", "1", "",
+      {"the device that needs one is skipped", both, {{"FIRMWARE_SKIP", "VN2-4430-C;VN2-4410-A"}},
+       false, "0", "0", "", "", "2/1", "--no\n", "CheckFirmware: devices reported: 2, examined: 1"},
+      {"only the other one is supported", both,
+       {{"FIRMWARE_SUPPORTED", "VN2-4420-B"}, {"FIRMWARE_OEM_FILTER", "1"}}, false, "0", "0", "", "",
+       "2/1", "--no\n", "update required: no"},
+      {"reported, none examined", both, {{"FIRMWARE_SUPPORTED", "VN2-9999-Z"}}, false, "0", "0", "",
+       "", "2/0", "--no\n", "CheckFirmware: devices reported: 2, examined: 0"},
+      {"must succeed, said otherwise; no restart", kUpdateRequired,
+       {{"FIRMWARE_UPDATE_MUST_SUCCEED", "true"}, {"FIRMWARE_REBOOT", "0"}}, false, "2", "0", "1", "",
+       "1/1", "--no\n", "update required: yes", 0, "FIRMWARE_UPDATE_MUST_SUCCEED=1;FIRMWARE_REBOOT=0"},
+      {"missing tool folder", kUpdateRequired, {}, true, "4", "5000", "", "1", "0/0", "",
        "CheckFirmware: the check failed: "},
       {"a crash after the report asks for no update", kUpdateRequired, {}, false, "2", "0", "",
-       "1", "--no\n", "CheckFirmware: the check failed: ", 0xC0000005ul},
+       "1", "1/1", "--no\n", "CheckFirmware: the check failed: ", 0xC0000005ul},
       {"both lists", kUpdateRequired, {{"FIRMWARE_SKIP", "A"}, {"FIRMWARE_SUPPORTED", "B"}}, false,
-       "", "", "", "1", "",
+       "", "", "", "1", "/", "",
        "CheckFirmware: the check failed: FIRMWARE_SUPPORTED and FIRMWARE_SKIP are both set"},
       {"an empty part number", kUpdateRequired, {{"FIRMWARE_SKIP", "A;"}}, false, "", "", "", "1",
-       "", "FIRMWARE_SKIP holds an empty part number: \"A;\""},
-      {"a switch that is no switch", kUpdateRequired, {{"FIRMWARE_OEM_FILTER", "yes"}}, false, "",
-       "", "", "1", "", "FIRMWARE_OEM_FILTER must be 1, 0 or empty, not \"yes\""},
+       "/", "", "FIRMWARE_SKIP holds an empty part number: \"A;\""},
+      {"a switch that is no switch", kUpdateRequired, {{"FIRMWARE_REBOOT", "yes"}}, false, "", "",
+       "", "1", "/", "", "FIRMWARE_REBOOT must be 1, 0 or empty, not \"yes\""},
       {"values from an earlier run are replaced", kUpToDate,
        {{"FIRMWARE_UPDATE_REQUIRED", "1"}, {"FIRMWARE_CHECK_FAILED", "1"}}, false, "0", "0", "", "",
-       "--no\n", "update required: no"},
+       "1/1", "--no\n", "update required: no"},
       {"...also when the check stops early", kUpToDate,
-       {{"FIRMWARE_UPDATE_REQUIRED", "1"}, {"FIRMWARE_STATUS", "2"}, {"FIRMWARE_OEM_FILTER", "2"}},
-       false, "", "", "", "1", "", "FIRMWARE_OEM_FILTER must be"},
+       {{"FIRMWARE_UPDATE_REQUIRED", "1"}, {"FIRMWARE_STATUS", "2"}, {"FIRMWARE_OEM_FILTER", "2"},
+        {"FIRMWARE_DEVICES_REPORTED", "3"}, {"FIRMWARE_DEVICES_EXAMINED", "3"}},
+       false, "", "", "", "1", "/", "", "FIRMWARE_OEM_FILTER must be"},
       // Its stand-ins name a folder that holds a tool: still nothing runs.
-      {"a tool folder the code page cannot hold", kUpdateRequired, {}, false, "", "", "", "1", "",
-       "CheckFirmware: the check failed: FIRMWARE_TOOL_DIR holds a character that the "
-       "installer's code page cannot hold; nothing was run", 0, "FIRMWARE_TOOL_DIR"},
+      {"a tool folder the code page cannot hold", kUpdateRequired, {}, false, "", "", "", "1", "/",
+       "", "CheckFirmware: the check failed: FIRMWARE_TOOL_DIR holds a character that the "
+       "installer's code page cannot hold; nothing was run", 0, "", "FIRMWARE_TOOL_DIR"},
       {"a part number the code page cannot hold", kUpdateRequired, {{"FIRMWARE_SKIP", "VN2-?"}},
-       false, "", "", "", "1", "", "FIRMWARE_SKIP holds a character", 0, "FIRMWARE_SKIP"},
+       false, "", "", "", "1", "/", "", "FIRMWARE_SKIP holds a character", 0, "", "FIRMWARE_SKIP"},
   };
   for (const Case& c : cases) {
     ToolFolder tool(c.report, c.toolExitCode);
@@ -216,12 +252,18 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
     EXPECT_EQ(session_.Property("FIRMWARE_RESULT"), c.result) << c.name;
     EXPECT_EQ(session_.Property("FIRMWARE_UPDATE_REQUIRED"), c.updateRequired) << c.name;
     EXPECT_EQ(session_.Property("FIRMWARE_CHECK_FAILED"), c.checkFailed) << c.name;
+    EXPECT_EQ(session_.Property("FIRMWARE_DEVICES_REPORTED") + "/" +
+                  session_.Property("FIRMWARE_DEVICES_EXAMINED"),
+              c.devices)
+        << c.name;
     EXPECT_EQ(tool.Arguments(), c.arguments) << c.name;
     EXPECT_TRUE(Logged(c.logged)) << c.name << ": " << c.logged;
     // The deferred action's data: written only when the settings held.
+    std::string rawData = session_.Property(kUpdateDataProperty);
+    EXPECT_NE(rawData.find(c.data), std::string::npos) << c.name << ": " << rawData;
     FirmwareActionSettings data;
     std::string error;
-    bool written = ParseUpdateData(session_.Property(kUpdateDataProperty), &data, &error);
+    bool written = ParseUpdateData(rawData, &data, &error);
     EXPECT_EQ(written, *c.status != '\0') << c.name;
     if (written) {
       EXPECT_EQ(data.toolDirectory, session_.Property("FIRMWARE_TOOL_DIR")) << c.name;
@@ -297,6 +339,112 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
   }
 }
 
+// A relative folder is made full where the check runs; the deferred action,
+// in another current folder, runs the tool the query ran.
+TEST_F(CustomActionTest, TheUpdateRunsTheToolTheQueryRan) {
+  ToolFolder tool(kUpdateRequired);
+  session_.current_folder = tool.Parent();
+  session_.properties = {{"FIRMWARE_TOOL_DIR", tool.Name()}};
+  EXPECT_EQ(CheckFirmwareAction(kSession), kActionSuccess);
+  EXPECT_EQ(session_.Property("FIRMWARE_UPDATE_REQUIRED"), "1");
+  ScratchDir elsewhere;
+  session_.current_folder = elsewhere.path().string();
+  session_.properties = {{"CustomActionData", session_.Property(kUpdateDataProperty)}};
+  EXPECT_EQ(UpdateFirmwareAction(kSession), kActionSuccess);
+  EXPECT_EQ(tool.Arguments(), "--no\n-u -y\n");
+  EXPECT_TRUE(Logged("UpdateFirmware: the firmware update finished: status 1, result 0"));
+}
+
+// A cancel while the query runs ends it. One while the update runs does not:
+// the update finishes, and then the cancel is handed on.
+TEST_F(CustomActionTest, ACancelEndsTheQueryButNotTheUpdate) {
+  struct Case {
+    const char* name;
+    bool update;
+    uint32_t cancelType;  // the messages that answer with a cancel
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"query", false, os::kMessageProgress, "run_cmd: the caller stopped the run, ending the process"},
+      {"update, told so at its start", true, os::kMessageActionData,
+       "UpdateFirmware: the firmware update finished: status 1, result 0"},
+      {"update, told so with the Cancel button", true, os::kMessageCommonData,
+       "UpdateFirmware: the install was cancelled while the update ran"},
+  };
+  for (const Case& c : cases) {
+    ToolFolder tool(kUpdateRequired);
+    tool.RunsFor(c.update ? 300 : 30000);
+    session_.cancel_type = c.cancelType;
+    session_.messages.clear();
+    session_.properties = {{"FIRMWARE_TOOL_DIR", tool.Path()},
+                           {"CustomActionData", "FIRMWARE_TOOL_DIR=" + tool.Path()},
+                           {"ProductCode", kProduct}};
+    uint32_t result = c.update ? UpdateFirmwareAction(kSession, 50) : CheckFirmwareAction(kSession);
+    EXPECT_EQ(result, kActionUserExit) << c.name;
+    EXPECT_EQ(tool.Arguments(), c.update ? "-u -y\n" : "--no\n") << c.name;
+    EXPECT_TRUE(Logged(c.logged)) << c.name << ": " << c.logged;
+    EXPECT_EQ(session_.Property("FIRMWARE_UPDATE_REQUIRED"), "") << c.name;
+    EXPECT_EQ(session_.AtomCount(kRestartMarker), 0) << c.name;
+  }
+}
+
+// What the installer hears of an update, and the restart asked for after one
+// that updated a device: asked for once, never forced, for this product only.
+TEST_F(CustomActionTest, AnUpdateThatUpdatedAsksForARestart) {
+  struct Case {
+    const char* name;
+    const char* report;
+    unsigned long toolExitCode;
+    const char* moreData;
+    const char* reboot;           // REBOOT before ScheduleFirmwareRestart
+    const char* scheduleProduct;  // the product code ScheduleFirmwareRestart sees
+    bool restart;
+    const char* rebootAfter;
+  };
+  const char* other = "{C4E2A7D1-8B3F-4F60-A2D9-6E1B5C8F3A27}";
+  const Case cases[] = {
+      {"updated", kUpdateRequired, 0, "", "", kProduct, true, "ReallySuppress"},
+      {"updated, REBOOT given", kUpdateRequired, 0, "", "Force", kProduct, true, "Force"},
+      {"updated, FIRMWARE_REBOOT=0", kUpdateRequired, 0, ";FIRMWARE_REBOOT=0", "", kProduct, false, ""},
+      {"nothing to update", kUpToDate, 0, "", "", kProduct, false, ""},
+      {"the update failed", kUpdateRequired, 1, "", "", kProduct, false, ""},
+      {"another product's install", kUpdateRequired, 0, "", "", other, false, ""},
+  };
+  using Sent = std::vector<std::vector<std::string>>;
+  for (const Case& c : cases) {
+    ToolFolder tool(c.report, c.toolExitCode);
+    tool.RunsFor(300);
+    session_.sent.clear();
+    session_.modes.clear();
+    session_.properties = {{"CustomActionData", "FIRMWARE_TOOL_DIR=" + tool.Path() + c.moreData},
+                           {"ProductCode", kProduct}};
+    EXPECT_EQ(UpdateFirmwareAction(kSession, 50), kActionSuccess) << c.name;
+    EXPECT_EQ(session_.Sent(os::kMessageActionStart), (Sent{{"UpdateFirmware", kUpdateText, "[1]"}}))
+        << c.name;
+    Sent actionData = session_.Sent(os::kMessageActionData);
+    ASSERT_GE(actionData.size(), 2u) << c.name;
+    EXPECT_EQ(actionData[0], std::vector<std::string>{kUpdateText}) << c.name;
+    EXPECT_EQ(actionData[1], std::vector<std::string>{"The firmware update has run for 1 minute."});
+    if (actionData.size() > 2) {
+      EXPECT_EQ(actionData[2], std::vector<std::string>{"The firmware update has run for 2 minutes."});
+    }
+    // The Cancel button is hidden before the first report and shown after the last.
+    EXPECT_EQ(session_.sent[2].fields, (std::vector<std::string>{"2", "0"})) << c.name;
+    EXPECT_EQ(session_.sent.back().fields, (std::vector<std::string>{"2", "1"})) << c.name;
+    EXPECT_EQ(session_.Sent(os::kMessageCommonData).size(), 2u) << c.name;
+
+    session_.properties = {{"ProductCode", c.scheduleProduct}, {"REBOOT", c.reboot}};
+    EXPECT_EQ(ScheduleFirmwareRestartAction(kSession), kActionSuccess) << c.name;
+    EXPECT_EQ(session_.modes[os::kRunModeRebootAtEnd], c.restart) << c.name;
+    EXPECT_EQ(session_.Property("REBOOT"), c.rebootAfter) << c.name;
+    // Taken once; the next check of this product clears what another left.
+    EXPECT_EQ(session_.AtomCount(kRestartMarker), c.scheduleProduct == other ? 1 : 0) << c.name;
+    session_.properties = {{"ProductCode", kProduct}};
+    CheckFirmwareAction(kSession);
+    EXPECT_EQ(session_.AtomCount(kRestartMarker), 0) << c.name;
+  }
+}
+
 TEST_F(CustomActionTest, UpdateFirmwareSurvivesTheSession) {
   session_.unreadable = "CustomActionData";
   EXPECT_EQ(UpdateFirmwareAction(kSession), kActionSuccess);
@@ -311,6 +459,7 @@ TEST_F(CustomActionTest, LinesReachTheInstallerLogUnchanged) {
   const char* lines[] = {
       "RunFlashKeeper: running command \"C:\\fw tool [1]\\flashkeeper.exe\" --no",
       "[ProductCode] [\\[] ]] [[ [",
+      "run_cmdA: output is  [1] {{a}} {x} [%PATH] [\\[] }}{{ {",
       "plain line with  two blanks ",
       "]",
   };
@@ -335,6 +484,8 @@ TEST(InstallerSessionTest, NoSessionBehindAnOtherHandle) {
   EXPECT_NE(os::Native().SessionProperty(12345, "ProductCode", &value), os::kErrorSuccess);
   EXPECT_NE(os::Native().SetSessionProperty(12345, "X", "1"), os::kErrorSuccess);
   os::Native().SessionInfoMessage(12345, "nowhere");  // and nothing breaks
+  EXPECT_NE(os::Native().SessionMessage(12345, os::kMessageActionData, {"nowhere", 1}), os::kIdCancel);
+  os::Native().SetSessionMode(12345, os::kRunModeRebootAtEnd, true);  // Wine takes it
 }
 
 }  // namespace

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstring>
+#include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/os.h"
@@ -89,12 +92,21 @@ class FakeSetupOs : public os::ForwardingOs {
 };
 
 // An installer session: properties in a table, the info messages it was
-// sent in a list. Any other handle is no session. Everything else passes on.
+// sent in a list, the other messages in another, run modes and global atoms
+// in tables of their own. Any other handle is no session. Everything else
+// passes on.
 class FakeInstallerSession : public os::ForwardingOs {
  public:
   static constexpr uint32_t kHandle = 0x4D5;
   static constexpr uint32_t kErrorInvalidHandle = 6;
   static constexpr uint32_t kErrorFunctionFailed = 1627;
+  static constexpr uint16_t kFirstAtom = 0xC000;  // where the system's string atoms begin
+
+  // A message other than an info message: its type and fields, numbers as text.
+  struct Message {
+    uint32_t type;
+    std::vector<std::string> fields;
+  };
 
   std::map<std::string, std::string> properties;
   std::vector<std::string> messages;  // each record's field 0, as sent to any handle
@@ -103,6 +115,11 @@ class FakeInstallerSession : public os::ForwardingOs {
   // This property's value holds a character the code page cannot hold: it
   // comes as the table has it, as with stand-ins, and with the error.
   std::string untranslatable;
+  std::vector<Message> sent;          // SessionMessage's, in order
+  uint32_t cancel_type = 0;           // messages of this type answer kIdCancel
+  std::map<uint32_t, bool> modes;     // SetSessionMode's
+  std::vector<std::pair<std::string, int>> atoms;  // global atoms and their addings
+  std::string current_folder;  // when set, relative paths are made full against it
 
   uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) override {
     if (session != kHandle) return kErrorInvalidHandle;
@@ -125,6 +142,75 @@ class FakeInstallerSession : public os::ForwardingOs {
 
   // Kept whatever the handle, so a message sent to no session shows.
   void SessionInfoMessage(uint32_t, const char* text) override { messages.push_back(text); }
+
+  int SessionMessage(uint32_t session, uint32_t type,
+                     std::initializer_list<os::RecordField> fields) override {
+    if (session != kHandle) return -1;
+    Message message{type, {}};
+    for (const os::RecordField& field : fields) {
+      message.fields.push_back(field.text != nullptr ? field.text : std::to_string(field.number));
+    }
+    sent.push_back(message);
+    return type == cancel_type ? os::kIdCancel : 0;
+  }
+
+  uint32_t SetSessionMode(uint32_t session, uint32_t mode, bool state) override {
+    if (session != kHandle) return kErrorInvalidHandle;
+    modes[mode] = state;
+    return os::kErrorSuccess;
+  }
+
+  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
+    std::filesystem::path given(path);
+    if (current_folder.empty() || given.is_absolute() || given.has_root_directory()) {
+      return ForwardingOs::FullPathName(path, buffer, size);
+    }
+    std::string full = (std::filesystem::path(current_folder) / given).make_preferred().string();
+    if (full.size() >= size) return static_cast<uint32_t>(full.size() + 1);
+    std::memcpy(buffer, full.c_str(), full.size() + 1);
+    return static_cast<uint32_t>(full.size());
+  }
+
+  // An atom is its name's place in the table, past the system's numbers.
+  uint16_t AddGlobalAtom(const char* name) override {
+    size_t index = AtomIndex(name);
+    if (index == atoms.size()) atoms.push_back({name, 0});
+    ++atoms[index].second;
+    return static_cast<uint16_t>(kFirstAtom + index);
+  }
+  uint16_t FindGlobalAtom(const char* name) override {
+    size_t index = AtomIndex(name);
+    return index < atoms.size() && atoms[index].second > 0 ? static_cast<uint16_t>(kFirstAtom + index)
+                                                           : 0;
+  }
+  bool DeleteGlobalAtom(uint16_t atom) override {
+    size_t index = static_cast<size_t>(atom - kFirstAtom);
+    if (atom < kFirstAtom || index >= atoms.size() || atoms[index].second == 0) return false;
+    --atoms[index].second;
+    return true;
+  }
+
+  // How often `name` was added and not yet deleted.
+  int AtomCount(const std::string& name) const {
+    size_t index = AtomIndex(name);
+    return index < atoms.size() ? atoms[index].second : 0;
+  }
+
+  // The fields of the messages of `type` sent, in order.
+  std::vector<std::vector<std::string>> Sent(uint32_t type) const {
+    std::vector<std::vector<std::string>> fields;
+    for (const Message& message : sent) {
+      if (message.type == type) fields.push_back(message.fields);
+    }
+    return fields;
+  }
+
+  // The place of `name` among the atoms; atoms.size() when it is not there.
+  size_t AtomIndex(const std::string& name) const {
+    size_t index = 0;
+    while (index < atoms.size() && atoms[index].first != name) ++index;
+    return index;
+  }
 
   // A property's value, "" when it is not set.
   std::string Property(const std::string& name) const {

@@ -57,6 +57,7 @@ struct Call {
   const char* application;
   bool console_window;
   uint32_t time_limit_ms = 0;
+  RunTick tick;
 };
 
 // Runs `call` without capturing the log, so that it can run on any thread.
@@ -67,6 +68,7 @@ Outcome RunUnlogged(const Call& call) {
   Outcome outcome;
   auto start = std::chrono::steady_clock::now();
   outcome.details.time_limit_ms = call.time_limit_ms;
+  outcome.details.tick = call.tick;
   outcome.result = run_cmd(kLogHandle, call.application, &command_line[0], buffer.data(),
                            call.capacity, &outcome.total_read, call.console_window,
                            &outcome.details);
@@ -510,9 +512,22 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
   }
 }
 
-// A time limit ends a program that outlives it, quiet or chatty, also one
-// whose output no longer fits; without one, or when the program ends in
-// time, nothing is ended.
+// The caller's tick of the runs below: every second, asking to stop from
+// `stop_at_ms` on (0: never); counts its calls.
+struct TickScript {
+  const SimulatedProgramOs* program;
+  uint64_t stop_at_ms;
+  int calls = 0;
+  static bool Call(void* context) {
+    auto* script = static_cast<TickScript*>(context);
+    ++script->calls;
+    return script->stop_at_ms == 0 || script->program->now() < script->stop_at_ms;
+  }
+};
+
+// A time limit, or the caller's tick, ends a program that outlives it, quiet
+// or chatty, also one whose output no longer fits; without one, or when the
+// program ends in time, nothing is ended.
 TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
   struct Case {
     const char* name;
@@ -522,6 +537,8 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     int32_t capacity;
     int result;
     bool terminated;
+    uint64_t stop_at_ms = 0;  // the tick asks to stop from then on
+    int ticks = 0;            // calls of the tick, one a second
   };
   const Case cases[] = {
       {"quiet, past the limit", 5000, 60000, false, 200000, PROC_TIMED_OUT, true},
@@ -531,6 +548,9 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
       {"past a limit beyond a progress round", 25000, 60000, false, 200000, PROC_TIMED_OUT, true},
       {"ends in time", 5000, 3000, false, 200000, 0, false},
       {"no limit", 0, 60000, false, 200000, 0, false},
+      {"stopped by the tick", 0, 60000, false, 200000, PROC_TIMED_OUT, true, 3000, 3},
+      {"chatty, stopped by the tick", 5000, 60000, true, 200000, PROC_TIMED_OUT, true, 3000, 3},
+      {"a tick that lets it run", 0, 3500, true, 200000, 0, false, 0, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -542,6 +562,8 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     program.ends_at_ms = c.ends_at_ms;
     Call call("tool.exe --no", c.capacity);
     call.time_limit_ms = c.time_limit_ms;
+    TickScript tick{&program, c.stop_at_ms};
+    if (c.ticks != 0) call.tick = {TickScript::Call, &tick, 1000};
     Outcome outcome = RunSimulated(program, call);
 
     EXPECT_EQ(outcome.result, c.result);
@@ -550,10 +572,14 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
               c.terminated ? std::vector<os::Handle>{SimulatedProgramOs::kProcess}
                            : std::vector<os::Handle>{});
     EXPECT_EQ(Contains(outcome.log, "run_cmd: the time limit passed, ending the process"),
-              c.terminated);
+              c.terminated && c.stop_at_ms == 0);
+    EXPECT_EQ(Contains(outcome.log, "run_cmd: the caller stopped the run, ending the process"),
+              c.stop_at_ms != 0);
+    EXPECT_EQ(tick.calls, c.ticks);
     if (c.terminated) {
-      EXPECT_GE(program.now(), c.time_limit_ms);
-      EXPECT_LT(program.now(), c.time_limit_ms + 200u);
+      uint64_t end = c.stop_at_ms != 0 ? c.stop_at_ms : c.time_limit_ms;
+      EXPECT_GE(program.now(), end);
+      EXPECT_LT(program.now(), end + 200u);
       EXPECT_EQ(outcome.log.back(), "run_cmdA: exit code is 5003");
     } else {
       EXPECT_EQ(program.now(), c.ends_at_ms);

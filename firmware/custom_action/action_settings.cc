@@ -1,12 +1,13 @@
 #include "firmware/custom_action/action_settings.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/os.h"
 
 namespace {
 
-enum class Setting { kToolDirectory, kOemFilter, kSupported, kSkip, kMustSucceed };
+enum class Setting { kToolDirectory, kOemFilter, kSupported, kSkip, kMustSucceed, kRestart };
 
 struct SettingName {
   Setting setting;
@@ -20,6 +21,7 @@ constexpr SettingName kSettingNames[] = {
     {Setting::kSupported, "FIRMWARE_SUPPORTED"},
     {Setting::kSkip, "FIRMWARE_SKIP"},
     {Setting::kMustSucceed, "FIRMWARE_UPDATE_MUST_SUCCEED"},
+    {Setting::kRestart, "FIRMWARE_REBOOT"},
 };
 
 const SettingName* FindSetting(std::string_view name) {
@@ -29,10 +31,12 @@ const SettingName* FindSetting(std::string_view name) {
   return nullptr;
 }
 
-// "1" on, "0" or empty off; anything else is a mistake better reported than guessed.
-bool ParseSwitch(const char* name, std::string_view value, bool* on, std::string* error) {
+// "1" on, "0" off, empty `empty`; anything else is a mistake better
+// reported than guessed.
+bool ParseSwitch(const char* name, std::string_view value, bool empty, bool* on,
+                 std::string* error) {
   if (value == "1" || value == "0" || value.empty()) {
-    *on = value == "1";
+    *on = value.empty() ? empty : value == "1";
     return true;
   }
   *error = std::string(name) + " must be 1, 0 or empty, not \"" + std::string(value) + "\"";
@@ -59,6 +63,31 @@ bool ParseList(const char* name, std::string_view value, std::vector<std::string
   }
 }
 
+// A wish that the update succeed: anything but "0" or nothing. Taken
+// broadly, since a wish misread as "no" lets a failed update pass unseen.
+bool AsksToSucceed(std::string_view value) { return !value.empty() && value != "0"; }
+
+// Whether `name`, blanks around it and case aside, is `known`.
+bool NamesLoosely(std::string_view name, std::string_view known) {
+  size_t first = name.find_first_not_of(" \t");
+  size_t last = name.find_last_not_of(" \t");
+  name = first == std::string_view::npos ? std::string_view() : name.substr(first, last - first + 1);
+  return name.size() == known.size() &&
+         std::equal(name.begin(), name.end(), known.begin(), [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) == b;
+         });
+}
+
+// Whether any element asks the update to succeed, however written or repeated.
+bool AnyElementAsksToSucceed(const std::vector<std::string>& elements) {
+  return std::any_of(elements.begin(), elements.end(), [](const std::string& element) {
+    size_t equals = element.find('=');
+    return equals != std::string::npos &&
+           NamesLoosely(std::string_view(element).substr(0, equals), "FIRMWARE_UPDATE_MUST_SUCCEED") &&
+           AsksToSucceed(std::string_view(element).substr(equals + 1));
+  });
+}
+
 // Gives one setting its value. An empty list means "not set".
 bool Apply(const SettingName& setting, std::string_view value, FirmwareActionSettings* settings,
            bool* listGiven, std::string* error) {
@@ -67,9 +96,12 @@ bool Apply(const SettingName& setting, std::string_view value, FirmwareActionSet
       settings->toolDirectory = value;
       return true;
     case Setting::kOemFilter:
-      return ParseSwitch(setting.name, value, &settings->oemFilter, error);
+      return ParseSwitch(setting.name, value, false, &settings->oemFilter, error);
+    case Setting::kRestart:
+      return ParseSwitch(setting.name, value, true, &settings->restartAfterUpdate, error);
     case Setting::kMustSucceed:
-      return ParseSwitch(setting.name, value, &settings->updateMustSucceed, error);
+      settings->updateMustSucceed = AsksToSucceed(value);
+      return true;
     case Setting::kSupported:
     case Setting::kSkip:
       if (value.empty()) return true;
@@ -144,6 +176,7 @@ std::string EncodeUpdateData(const FirmwareActionSettings& settings) {
     AppendElement(&data, settings.supportedList ? "FIRMWARE_SUPPORTED" : "FIRMWARE_SKIP", list);
   }
   AppendElement(&data, "FIRMWARE_UPDATE_MUST_SUCCEED", settings.updateMustSucceed ? "1" : "0");
+  AppendElement(&data, "FIRMWARE_REBOOT", settings.restartAfterUpdate ? "1" : "0");
   return data;
 }
 
@@ -157,7 +190,8 @@ bool ParseUpdateData(std::string_view data, FirmwareActionSettings* settings,
   }
   bool listGiven = false;
   std::vector<const SettingName*> seen;
-  for (const std::string& element : SplitElements(data)) {
+  std::vector<std::string> elements = SplitElements(data);
+  for (const std::string& element : elements) {
     std::string fault;
     size_t equals = element.find('=');
     const SettingName* setting =
@@ -171,14 +205,10 @@ bool ParseUpdateData(std::string_view data, FirmwareActionSettings* settings,
     } else {
       seen.push_back(setting);
       Apply(*setting, std::string_view(element).substr(equals + 1), settings, &listGiven, &fault);
-      // A must-succeed switch that cannot be read still asks for something:
-      // take the safe side.
-      if (!fault.empty() && setting->setting == Setting::kMustSucceed) {
-        settings->updateMustSucceed = true;
-      }
     }
     if (error->empty()) *error = fault;
   }
+  settings->updateMustSucceed = AnyElementAsksToSucceed(elements);
   bool toolDirectoryGiven = std::any_of(seen.begin(), seen.end(), [](const SettingName* setting) {
     return setting->setting == Setting::kToolDirectory;
   });

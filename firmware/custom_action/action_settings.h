@@ -9,7 +9,12 @@
 //   FIRMWARE_OEM_FILTER           "1" on, "0" or empty off
 //   FIRMWARE_SUPPORTED            part numbers separated by ";" (so ";;" in the data)
 //   FIRMWARE_SKIP                 likewise; not together with FIRMWARE_SUPPORTED
-//   FIRMWARE_UPDATE_MUST_SUCCEED  "1": a failed update fails the install; "0" or empty: not
+//   FIRMWARE_UPDATE_MUST_SUCCEED  "0" or empty: a failed update lets the install go on;
+//                                 anything else: it fails the install
+//   FIRMWARE_REBOOT               "0": no restart asked for after an update; "1" or empty
+//                                 (or no element): one is
+// An element that names FIRMWARE_UPDATE_MUST_SUCCEED in any case, blanks
+// around the name, repeated or beside a fault, still counts.
 // Example: FIRMWARE_TOOL_DIR=C:\Program Files\FW;FIRMWARE_SKIP=VN2-1;;VN2-2
 #pragma once
 
@@ -27,6 +32,8 @@ struct FirmwareActionSettings {
   std::vector<std::string> partNumbers;
   bool supportedList = false;
   bool updateMustSucceed = false;
+  // After an update that updated a device the install asks for a restart.
+  bool restartAfterUpdate = true;
 };
 
 // The property that carries the deferred action's CustomActionData: the one
@@ -50,8 +57,7 @@ std::string EncodeUpdateData(const FirmwareActionSettings& settings);
 
 // Reads CustomActionData strictly. False, with the first fault in `error`,
 // when it is malformed; every element that could be read is still applied,
-// so a well-formed FIRMWARE_UPDATE_MUST_SUCCEED=1 counts beside a fault
-// elsewhere.
+// and any that asks the update to succeed counts.
 bool ParseUpdateData(std::string_view data, FirmwareActionSettings* settings,
                      std::string* error);
 

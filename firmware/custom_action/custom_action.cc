@@ -8,6 +8,15 @@
 
 namespace {
 
+constexpr char kUpdateText[] = "Updating device firmware. Do not turn off the computer.";
+// A common-data message's first field for the Cancel button.
+constexpr int kCancelButton = 2;
+// A progress message's first field for "move the bar on by".
+constexpr int kProgressIncrement = 2;
+// More addings of one marker than any install makes: a delete that keeps
+// failing must not hold the action.
+constexpr int kMaxMarkerAddings = 64;
+
 // Hands a line of the check on to the installer's log. Never throws: a line
 // that cannot be relayed is lost, the check goes on.
 void RelayToInstallerLog(LogHandle session, std::string_view first, std::string_view second,
@@ -18,53 +27,173 @@ void RelayToInstallerLog(LogHandle session, std::string_view first, std::string_
   }
 }
 
-void SetProperty(uint32_t session, const char* name, const std::string& value) {
+void SetProperty(uint32_t session, const char* action, const char* name, const std::string& value) {
   uint32_t result = os::Current().SetSessionProperty(session, name, value.c_str());
   if (result != os::kErrorSuccess) {
-    std::string line = std::string("the property ") + name + " could not be set (error " +
-                       std::to_string(result) + ")";
-    LogMessageParam(session, "CheckFirmware: [1]", line.c_str());
+    std::string line = std::string(action) + ": the property " + name +
+                       " could not be set (error " + std::to_string(result) + ")";
+    LogMessage(session, line.c_str());
   }
+}
+
+// The marker by which UpdateFirmware asks ScheduleFirmwareRestart for a
+// restart: a deferred action may not ask the installer itself, and it may
+// run in another process. A global atom, named with the product code so that
+// no other product's install takes it.
+std::string RestartMarker(uint32_t session) {
+  std::string productCode;
+  os::Current().SessionProperty(session, "ProductCode", &productCode);
+  return "Vantreo firmware restart " + productCode;
+}
+
+// Removes the marker, however often it was left; whether there was one.
+bool TakeRestartMarker(const std::string& marker) {
+  bool found = false;
+  for (int i = 0; i < kMaxMarkerAddings; ++i) {
+    uint16_t atom = os::Current().FindGlobalAtom(marker.c_str());
+    if (atom == 0 || !os::Current().DeleteGlobalAtom(atom)) break;
+    found = true;
+  }
+  return found;
+}
+
+// `folder` made full against the current folder; false when it cannot be.
+bool MakeFull(std::string* folder) {
+  std::string full(260, '\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    uint32_t length =
+        os::Current().FullPathName(folder->c_str(), &full[0], static_cast<uint32_t>(full.size()));
+    if (length == 0) return false;
+    if (length < full.size()) {
+      full.resize(length);
+      *folder = full;
+      return true;
+    }
+    full.assign(length, '\0');  // the size it needs, terminator included
+  }
+  return false;
 }
 
 // What CheckFirmware sets, so that no value of an earlier run or of the
 // command line outlives a check that stops early.
-constexpr const char* kCheckOutputs[] = {"FIRMWARE_STATUS", "FIRMWARE_RESULT",
-                                         "FIRMWARE_UPDATE_REQUIRED", "FIRMWARE_CHECK_FAILED",
-                                         kUpdateDataProperty};
+constexpr const char* kCheckOutputs[] = {
+    "FIRMWARE_STATUS",           "FIRMWARE_RESULT",           "FIRMWARE_UPDATE_REQUIRED",
+    "FIRMWARE_CHECK_FAILED",     "FIRMWARE_DEVICES_REPORTED", "FIRMWARE_DEVICES_EXAMINED",
+    kUpdateDataProperty};
 
 void ReportCheckFailure(uint32_t session, const std::string& reason) {
   LogMessageParam(session, "CheckFirmware: the check failed: [1]", reason.c_str());
-  SetProperty(session, "FIRMWARE_CHECK_FAILED", "1");
+  SetProperty(session, "CheckFirmware", "FIRMWARE_CHECK_FAILED", "1");
 }
 
-void CheckFirmwareOrThrow(uint32_t session) {
-  for (const char* name : kCheckOutputs) SetProperty(session, name, "");
-  FirmwareActionSettings settings;
-  std::string error;
-  if (!ReadSettingsFromProperties(session, &settings, &error)) {
-    ReportCheckFailure(session, error);
-    return;
+// The user's answers while a tool runs under an action.
+struct Watch {
+  uint32_t session;
+  bool cancelled = false;
+  uint32_t reports = 0;
+
+  // Sends a message; remembers a cancel among the answers.
+  void Send(uint32_t type, std::initializer_list<os::RecordField> fields) {
+    if (os::Current().SessionMessage(session, type, fields) == os::kIdCancel) cancelled = true;
   }
-  std::vector<const char*> partNumbers;
-  FirmwareCheckRequest request = RequestFor(settings, false, &partNumbers);
-  request.timeoutMs = kInstallerQueryTimeoutMs;
-  FirmwareCheckReport report;
-  CheckFirmware(session, request, &report);
+};
+
+// The query's tick: a progress message that moves nothing, the installer's
+// way to hear of a cancel. The user asked to stop and nothing is written to
+// a device yet, so a cancel ends the query.
+bool QueryGoesOn(void* context) {
+  auto* watch = static_cast<Watch*>(context);
+  watch->Send(os::kMessageProgress, {kProgressIncrement, 0});
+  return !watch->cancelled;
+}
+
+// What the query found, as the check's properties and in the log.
+void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
+                  const FirmwareCheckRequest& request, const FirmwareCheckReport& report) {
   std::string failure = FirmwareCheckFailureReason(request, report);
   bool updateRequired = failure.empty() && report.status == kFwUpdateRequired;
 
-  SetProperty(session, "FIRMWARE_STATUS", std::to_string(report.status));
-  SetProperty(session, "FIRMWARE_RESULT", std::to_string(report.result));
-  SetProperty(session, kUpdateDataProperty, EncodeUpdateData(settings));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", std::to_string(report.status));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", std::to_string(report.result));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_REPORTED",
+              std::to_string(report.devicesReported));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_EXAMINED",
+              std::to_string(report.devicesExamined));
+  SetProperty(session, "CheckFirmware", kUpdateDataProperty, EncodeUpdateData(settings));
   std::string outcome = "status " + std::to_string(report.status) + ", result " +
                         std::to_string(report.result) + ", update required: " +
                         (updateRequired ? "yes" : "no");
   LogMessageParam(session, "CheckFirmware: [1]", outcome.c_str());
+  std::string devices = "devices reported: " + std::to_string(report.devicesReported) +
+                        ", examined: " + std::to_string(report.devicesExamined);
+  LogMessageParam(session, "CheckFirmware: [1]", devices.c_str());
   if (!failure.empty()) ReportCheckFailure(session, failure);
   // Last: whatever stops the action before leaves no update asked for.
-  if (updateRequired) SetProperty(session, "FIRMWARE_UPDATE_REQUIRED", "1");
+  if (updateRequired) SetProperty(session, "CheckFirmware", "FIRMWARE_UPDATE_REQUIRED", "1");
 }
+
+uint32_t CheckFirmwareOrThrow(uint32_t session) {
+  for (const char* name : kCheckOutputs) SetProperty(session, "CheckFirmware", name, "");
+  TakeRestartMarker(RestartMarker(session));  // left by an install that never ended
+  FirmwareActionSettings settings;
+  std::string error;
+  if (!ReadSettingsFromProperties(session, &settings, &error)) {
+    ReportCheckFailure(session, error);
+    return kActionSuccess;
+  }
+  // The deferred action runs elsewhere, maybe in another current folder: it
+  // gets the folder the query used.
+  if (!settings.toolDirectory.empty() && !MakeFull(&settings.toolDirectory)) {
+    ReportCheckFailure(session, "FIRMWARE_TOOL_DIR \"" + settings.toolDirectory +
+                                    "\" cannot be made a full path (error " +
+                                    std::to_string(os::Current().LastError()) + ")");
+    return kActionSuccess;
+  }
+  std::vector<const char*> partNumbers;
+  FirmwareCheckRequest request = RequestFor(settings, false, &partNumbers);
+  request.timeoutMs = kInstallerQueryTimeoutMs;
+  Watch watch{session};
+  request.tick = {QueryGoesOn, &watch, kQueryCancelPollMs};
+  FirmwareCheckReport report;
+  CheckFirmware(session, request, &report);
+  if (watch.cancelled) {
+    LogMessage(session, "CheckFirmware: the install was cancelled: the query was ended");
+    return kActionUserExit;
+  }
+  PublishCheck(session, settings, request, report);
+  return kActionSuccess;
+}
+
+// The update's tick: how long it has run, in the installer's log and its
+// window. The update goes on whatever the answer.
+bool ReportUpdateTime(void* context) {
+  auto* watch = static_cast<Watch*>(context);
+  ++watch->reports;
+  std::string line = "The firmware update has run for " + std::to_string(watch->reports) +
+                     (watch->reports == 1 ? " minute." : " minutes.");
+  watch->Send(os::kMessageActionData, {line.c_str()});
+  return true;
+}
+
+// The installer's Cancel button, hidden while this lives: an update cut
+// short can leave a device unusable.
+class CancelButtonHidden {
+ public:
+  explicit CancelButtonHidden(Watch* watch) : watch_(watch) {
+    watch_->Send(os::kMessageCommonData, {kCancelButton, 0});
+  }
+  ~CancelButtonHidden() {
+    try {
+      watch_->Send(os::kMessageCommonData, {kCancelButton, 1});
+    } catch (...) {
+    }
+  }
+  CancelButtonHidden(const CancelButtonHidden&) = delete;
+  CancelButtonHidden& operator=(const CancelButtonHidden&) = delete;
+
+ private:
+  Watch* watch_;
+};
 
 // The action's result for an update that failed, by the data's own wish.
 uint32_t FailedUpdate(uint32_t session, const std::string& reason, bool mustSucceed) {
@@ -75,7 +204,27 @@ uint32_t FailedUpdate(uint32_t session, const std::string& reason, bool mustSucc
   return mustSucceed ? kActionInstallFailure : kActionSuccess;
 }
 
-uint32_t UpdateFirmwareOrThrow(uint32_t session, bool* mustSucceed) {
+// After an update that updated a device: the marker for ScheduleFirmwareRestart.
+void AskForRestart(uint32_t session, bool restart) {
+  if (!restart) {
+    LogMessage(session, "UpdateFirmware: FIRMWARE_REBOOT is 0: no restart is asked for");
+  } else if (os::Current().AddGlobalAtom(RestartMarker(session).c_str()) == 0) {
+    LogMessageNumber(session, "UpdateFirmware: the restart could not be asked for (error [1])",
+                     os::Current().LastError());
+  } else {
+    LogMessage(session, "UpdateFirmware: a device was updated: a restart is asked for");
+  }
+}
+
+// A cancel that came while the update ran, handed on now that it is over.
+uint32_t ResultAfterCancel(uint32_t session, const Watch& watch) {
+  if (!watch.cancelled) return kActionSuccess;
+  LogMessage(session, "UpdateFirmware: the install was cancelled while the update ran: "
+                      "the update was not ended, the cancel goes on now");
+  return kActionUserExit;
+}
+
+uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool* mustSucceed) {
   std::string data;
   uint32_t read = os::Current().SessionProperty(session, "CustomActionData", &data);
   // Text the code page cannot hold still tells, with stand-ins, whether the
@@ -97,14 +246,51 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, bool* mustSucceed) {
 
   std::vector<const char*> partNumbers;
   FirmwareCheckRequest request = RequestFor(settings, true, &partNumbers);
+  Watch watch{session};
+  request.tick = {ReportUpdateTime, &watch, reportIntervalMs};
+  watch.Send(os::kMessageActionStart, {"UpdateFirmware", kUpdateText, "[1]"});
+  watch.Send(os::kMessageActionData, {kUpdateText});
   FirmwareCheckReport report;
-  CheckFirmware(session, request, &report);
+  {
+    CancelButtonHidden hidden(&watch);
+    CheckFirmware(session, request, &report);
+  }
   std::string outcome =
       "status " + std::to_string(report.status) + ", result " + std::to_string(report.result);
   std::string failure = FirmwareCheckFailureReason(request, report);
-  if (!failure.empty()) return FailedUpdate(session, failure + " (" + outcome + ")", *mustSucceed);
-  LogMessageParam(session, "UpdateFirmware: the firmware update finished: [1]", outcome.c_str());
-  return kActionSuccess;
+  uint32_t result = kActionSuccess;
+  if (!failure.empty()) {
+    result = FailedUpdate(session, failure + " (" + outcome + ")", *mustSucceed);
+  } else {
+    LogMessageParam(session, "UpdateFirmware: the firmware update finished: [1]", outcome.c_str());
+    if (report.status == kFwUpdated && !watch.cancelled) {
+      AskForRestart(session, settings.restartAfterUpdate);
+    }
+  }
+  return result == kActionSuccess ? ResultAfterCancel(session, watch) : result;
+}
+
+void ScheduleFirmwareRestartOrThrow(uint32_t session) {
+  if (!TakeRestartMarker(RestartMarker(session))) {
+    LogMessage(session, "ScheduleFirmwareRestart: no firmware update asked for a restart");
+    return;
+  }
+  // Asked for, never forced: without a REBOOT of its own, a quiet install
+  // would restart by itself at its end.
+  std::string reboot;
+  uint32_t read = os::Current().SessionProperty(session, "REBOOT", &reboot);
+  if (read != os::kErrorSuccess || reboot.empty()) {
+    reboot = "ReallySuppress";
+    SetProperty(session, "ScheduleFirmwareRestart", "REBOOT", reboot);
+  }
+  uint32_t set = os::Current().SetSessionMode(session, os::kRunModeRebootAtEnd, true);
+  if (set != os::kErrorSuccess) {
+    LogMessageNumber(session, "ScheduleFirmwareRestart: the restart could not be asked for (error [1])",
+                     set);
+    return;
+  }
+  LogMessageParam(session, "ScheduleFirmwareRestart: a restart is asked for at the end (REBOOT=[1])",
+                  reboot.c_str());
 }
 
 std::string ExceptionText() {
@@ -122,7 +308,7 @@ std::string ExceptionText() {
 uint32_t CheckFirmwareAction(uint32_t session) {
   SetLogRelay(RelayToInstallerLog);
   try {
-    CheckFirmwareOrThrow(session);
+    return CheckFirmwareOrThrow(session);
   } catch (...) {
     try {
       ReportCheckFailure(session, ExceptionText());
@@ -132,11 +318,11 @@ uint32_t CheckFirmwareAction(uint32_t session) {
   return kActionSuccess;
 }
 
-uint32_t UpdateFirmwareAction(uint32_t session) {
+uint32_t UpdateFirmwareAction(uint32_t session, uint32_t reportIntervalMs) {
   SetLogRelay(RelayToInstallerLog);
   bool mustSucceed = false;
   try {
-    return UpdateFirmwareOrThrow(session, &mustSucceed);
+    return UpdateFirmwareOrThrow(session, reportIntervalMs, &mustSucceed);
   } catch (...) {
     try {
       return FailedUpdate(session, ExceptionText(), mustSucceed);
@@ -146,16 +332,29 @@ uint32_t UpdateFirmwareAction(uint32_t session) {
   }
 }
 
+uint32_t ScheduleFirmwareRestartAction(uint32_t session) {
+  SetLogRelay(RelayToInstallerLog);
+  try {
+    ScheduleFirmwareRestartOrThrow(session);
+  } catch (...) {
+    try {
+      LogMessageParam(session, "ScheduleFirmwareRestart: [1]", ExceptionText().c_str());
+    } catch (...) {
+    }
+  }
+  return kActionSuccess;
+}
+
 std::string InstallerLogTemplate(std::string_view first, std::string_view second,
                                  std::string_view third) {
   std::string text;
   text.reserve(first.size() + second.size() + third.size());
   for (std::string_view piece : {first, second, third}) {
     for (char c : piece) {
-      if (c == '[') {
-        text += "[\\[]";
-      } else if (c == ']') {
-        text += "[\\]]";
+      if (c == '[' || c == ']' || c == '{' || c == '}') {
+        text += "[\\";
+        text += c;
+        text += ']';
       } else {
         text += c;
       }

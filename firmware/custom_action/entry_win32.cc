@@ -10,3 +10,7 @@ extern "C" UINT __stdcall CheckFirmware(MSIHANDLE session) { return CheckFirmwar
 extern "C" UINT __stdcall UpdateFirmware(MSIHANDLE session) {
   return UpdateFirmwareAction(session);
 }
+
+extern "C" UINT __stdcall ScheduleFirmwareRestart(MSIHANDLE session) {
+  return ScheduleFirmwareRestartAction(session);
+}

@@ -95,7 +95,7 @@ case $check in
     ;;
   exports)
     "$OBJDUMP" -p "$exe" >"$scratch/headers"
-    for name in CheckFirmware UpdateFirmware; do
+    for name in CheckFirmware UpdateFirmware ScheduleFirmwareRestart; do
       grep -Eq "^\s+\[\s*[0-9]+\] $name\$" "$scratch/headers" || fail "$name is not exported by that name"
     done
     ;;

@@ -9,11 +9,19 @@ firmware_package "$package" "$ACTION_DLL"
 product=$(msi_property "$package/fw.msi" ProductCode)
 
 # Explicit sequence numbers, where wixl puts them: the check after
-# CostFinalize, the update inside the install script.
+# CostFinalize, the update inside the install script, the restart after
+# InstallFinalize.
 sequence=$(msiinfo export "$package/fw.msi" InstallExecuteSequence | tr -d '\r')
 grep -qP '^CheckFirmware\tNOT REMOVE\t1010$' <<<"$sequence" || fail "CheckFirmware is not at 1010: $sequence"
 grep -qP '^UpdateFirmware\tFIRMWARE_UPDATE_REQUIRED AND NOT REMOVE\t6590$' <<<"$sequence" ||
   fail "UpdateFirmware is not at 6590: $sequence"
+grep -qP '^ScheduleFirmwareRestart\tNOT REMOVE\t6610$' <<<"$sequence" ||
+  fail "ScheduleFirmwareRestart is not at 6610: $sequence"
+# The README's fragment is the sample's, line by line (the DLL's path aside).
+sed -n '/^```xml$/,/^```$/p' "$root/README.md" | sed '1d;$d' | grep -v '<Binary ' | sed 's/^ *//' |
+  while IFS= read -r line; do
+    sed 's/^ *//' "$firmware_wxs" | grep -qxF -- "$line" || fail "the README's fragment line is not in the sample: $line"
+  done
 
 tool="$WORK/fw tool [x]"
 mkdir -p "$tool"
@@ -40,9 +48,10 @@ update_required=$root/samples/flashkeeper-report.txt
 up_to_date=$WORK/up-to-date.txt
 printf 'Device #1:\n  Part Number:   VN2-4410-B\n  PSID:          QV_0000000021\n  Status:        Up to date\n' >"$up_to_date"
 
-# An update is required: the check says so, and the update runs.
+# An update is required: the check says so, the update runs, and the install
+# asks for a restart.
 install update "$update_required" "FIRMWARE_TOOL_DIR=$tool_win"
-expect_eq "$CODE" 0 "update required: exit code"
+expect_eq "$CODE" 3010 "update required: exit code"
 log=$(installer_log_lines "$package/update.log")
 for line in "RunFlashKeeper: running command \"$tool_win\\flashkeeper.exe\" --no" \
     "CheckFirmware: status 2, result 0, update required: yes" \
@@ -52,6 +61,8 @@ for line in "RunFlashKeeper: running command \"$tool_win\\flashkeeper.exe\" --no
 done
 expect_eq "$(firmware_registry_value FirmwareStatus)" 2 "update required: FIRMWARE_STATUS in the registry"
 expect_eq "$(firmware_registry_value FirmwareCheckFailed)" "" "update required: FIRMWARE_CHECK_FAILED"
+expect_eq "$(firmware_registry_value FirmwareDevicesReported)/$(firmware_registry_value FirmwareDevicesExamined)" \
+  3/3 "update required: devices reported and examined"
 expect_eq "$(tr -d '\r' <"$tool/args.txt")" $'--no\n-u -y' "update required: the tool's runs"
 uninstall
 
@@ -101,9 +112,10 @@ for dir in "${untranslatable[@]}"; do
 done
 
 # A failing update: CustomActionData written by hand, as an author may, names
-# a folder without the tool. Only FIRMWARE_UPDATE_MUST_SUCCEED=1 fails the
-# install, and then nothing of it stays.
-sed -e 's|<InstallExecuteSequence>|<CustomAction Id="HandWrittenData" Property="UpdateFirmware" Value="FIRMWARE_TOOL_DIR=[UPDATE_DIR];FIRMWARE_UPDATE_MUST_SUCCEED=[MUST]"/>\n&\n<Custom Action="HandWrittenData" Sequence="1020">UPDATE_DIR</Custom>|' \
+# a folder without the tool, and must-succeed twice. Only
+# FIRMWARE_UPDATE_MUST_SUCCEED=1, wherever it stands, fails the install, and
+# then nothing of it stays.
+sed -e 's|<InstallExecuteSequence>|<CustomAction Id="HandWrittenData" Property="UpdateFirmware" Value="FIRMWARE_TOOL_DIR=[UPDATE_DIR];FIRMWARE_UPDATE_MUST_SUCCEED=0;FIRMWARE_UPDATE_MUST_SUCCEED=[MUST]"/>\n&\n<Custom Action="HandWrittenData" Sequence="1020">UPDATE_DIR</Custom>|' \
   "$firmware_wxs" >"$WORK/hand-written.wxs"
 firmware_package "$package" "$ACTION_DLL" "$WORK/hand-written.wxs"
 install may-fail "$update_required" "FIRMWARE_TOOL_DIR=$tool_win" "UPDATE_DIR=$tool_win\\missing"
@@ -132,3 +144,42 @@ grep -qF "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is not set: the install g
   fail "data the code page cannot hold, may fail: not in the installer log"
 no_other_tool_ran "hand-written data"
 uninstall
+
+# Through setup.exe, as an admin runs it, with a relative tool folder, an
+# update that runs just over a minute and a report line that the installer's
+# formatting would eat. The update tells the installer that it runs and for
+# how long, hides the Cancel button meanwhile, and the install asks for a
+# restart without making one: 3010 comes through setup.exe.
+setup_dir=$WORK/setup
+firmware_package "$setup_dir" "$ACTION_DLL"
+cp "$SETUP_EXE" "$setup_dir/setup.exe"
+mkdir -p "$setup_dir/tool"
+cp "$FAKE_TOOL" "$setup_dir/tool/flashkeeper.exe"
+odd_line='  Note: [1] {{a}} {x} [%PATH] [\[]'
+{ cat "$update_required"; printf '%s\n' "$odd_line"; } >"$setup_dir/tool/report.txt"
+printf 61000 >"$setup_dir/tool/update-sleep.txt"
+run_in "$setup_dir" '.\setup.exe' fw.msi "$(msi_property "$setup_dir/fw.msi" UpgradeCode)" "$product" \
+  "$(msi_package_code "$setup_dir/fw.msi")" /S "/v/qn /l*v setup.log FIRMWARE_TOOL_DIR=tool"
+expect_eq "$CODE" 3010 "setup.exe: exit code"
+product_installed "$product" || fail "setup.exe: the product is not installed"
+log=$(installer_log_lines "$setup_dir/setup.log")
+tool_command="$(winepath -w "$setup_dir/tool")\\flashkeeper.exe"
+[[ $tool_command != *' '* ]] || tool_command="\"$tool_command\""
+for line in "RunFlashKeeper: running command $tool_command -u -y" \
+    "CheckFirmware: devices reported: 3, examined: 3" \
+    "Updating device firmware. Do not turn off the computer." \
+    "The firmware update has run for 1 minute." \
+    "$odd_line" \
+    "UpdateFirmware: the firmware update finished: status 1, result 0" \
+    "ScheduleFirmwareRestart: a restart is asked for at the end (REBOOT=ReallySuppress)"; do
+  grep -qxF -- "$line" <<<"$log" || fail "setup.exe: the installer log lacks: $line"
+done
+grep -qE '^Action [0-9:]+: UpdateFirmware\. Updating device firmware\. Do not turn off the computer\.$' <<<"$log" ||
+  fail "setup.exe: no action start of UpdateFirmware in the installer log"
+# Cancel hidden before the first report of the time, shown again after it.
+at() { grep -nxF -- "$1" <<<"$log" | head -1 | cut -d: -f1; }
+hidden=$(at "Message type: 2, Argument: 0")
+minute=$(at "The firmware update has run for 1 minute.")
+shown=$(at "Message type: 2, Argument: 1")
+[ -n "$hidden" ] && [ -n "$shown" ] && [ "$hidden" -lt "$minute" ] && [ "$minute" -lt "$shown" ] ||
+  fail "setup.exe: the Cancel button is not hidden around the update (lines $hidden, $minute, $shown)"
