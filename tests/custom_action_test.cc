@@ -218,6 +218,9 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
        "1/1", "--no\n", "update required: yes", 0, "FIRMWARE_UPDATE_MUST_SUCCEED=1;FIRMWARE_REBOOT=0"},
       {"missing tool folder", kUpdateRequired, {}, true, "4", "5000", "", "1", "0/0", "",
        "CheckFirmware: the check failed: "},
+      {"a report cut off in a device", std::string(kUpToDate) + "Device #3:\n  Part Number:", {},
+       false, "0", "0", "", "1", "2/2", "--no\n",
+       "CheckFirmware: the check failed: device 2 reported no status"},
       {"a crash after the report asks for no update", kUpdateRequired, {}, false, "2", "0", "",
        "1", "1/1", "--no\n", "CheckFirmware: the check failed: ", 0xC0000005ul},
       {"both lists", kUpdateRequired, {{"FIRMWARE_SKIP", "A"}, {"FIRMWARE_SUPPORTED", "B"}}, false,
@@ -298,6 +301,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
     const char* logged;
     unsigned long toolExitCode = 0;
     bool untranslatable = false;  // the code page cannot hold the data: "<TOOL>" its stand-ins
+    std::string report = kUpdateRequired;
   };
   const Case cases[] = {
       {"update runs", "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionSuccess,
@@ -322,9 +326,13 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
       {"a folder the code page cannot hold, must succeed",
        "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionInstallFailure, "",
        "FIRMWARE_UPDATE_MUST_SUCCEED is set: the install fails", 0, true},
+      {"a device left unupdated, must succeed",
+       "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionInstallFailure, "-u -y\n",
+       "the update reported a device problem: failed to open device (device 2)", 0, false,
+       std::string(kUpdateRequired) + "Device #2:\n  Status: Failed to open device\n"},
   };
   for (const Case& c : cases) {
-    ToolFolder tool(kUpdateRequired, c.toolExitCode);
+    ToolFolder tool(c.report, c.toolExitCode);
     std::string data = c.data;
     for (auto [token, path] : {std::pair{"<MISSING>", tool.Missing()}, std::pair{"<TOOL>", tool.Path()}}) {
       size_t at = data.find(token);
