@@ -48,8 +48,11 @@ class CommandRun {
       Collect();
       Report();
     } else {
+      // Read first: logging may change it. It tells "not found" from "access denied".
+      uint32_t error = os::Current().LastError();
       LogMessageParam(handle_, "run_cmd: Failed to create the process for running [1]",
                       command_line);
+      LogMessageNumber(handle_, "run_cmd: the system's error is [1]", error);
       result_ = PROC_CREATE_FAILED;
     }
     Finish(command_line);

@@ -89,6 +89,12 @@ class CustomActionTest : public ::testing::Test {
     }
     return false;
   }
+  // Every relayed line, for a failure's message.
+  std::string AllLogged() const {
+    std::string all;
+    for (const std::string& message : session_.messages) all += "\n  " + FormatLikeTheInstaller(message);
+    return all;
+  }
 
   FakeInstallerSession session_;
   os::ScopedOs scoped_{session_};
@@ -260,7 +266,7 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
               c.devices)
         << c.name;
     EXPECT_EQ(tool.Arguments(), c.arguments) << c.name;
-    EXPECT_TRUE(Logged(c.logged)) << c.name << ": " << c.logged;
+    EXPECT_TRUE(Logged(c.logged)) << c.name << ": " << c.logged << AllLogged();
     // The deferred action's data: written only when the settings held.
     std::string rawData = session_.Property(kUpdateDataProperty);
     EXPECT_NE(rawData.find(c.data), std::string::npos) << c.name << ": " << rawData;
@@ -343,7 +349,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
     session_.messages.clear();
     EXPECT_EQ(UpdateFirmwareAction(kSession), c.result) << c.name;
     EXPECT_EQ(tool.Arguments(), c.arguments) << c.name;
-    EXPECT_TRUE(Logged(c.logged)) << c.name << ": " << c.logged;
+    EXPECT_TRUE(Logged(c.logged)) << c.name << ": " << c.logged << AllLogged();
   }
 }
 
@@ -390,7 +396,7 @@ TEST_F(CustomActionTest, ACancelEndsTheQueryButNotTheUpdate) {
     uint32_t result = c.update ? UpdateFirmwareAction(kSession, 50) : CheckFirmwareAction(kSession);
     EXPECT_EQ(result, kActionUserExit) << c.name;
     EXPECT_EQ(tool.Arguments(), c.update ? "-u -y\n" : "--no\n") << c.name;
-    EXPECT_TRUE(Logged(c.logged)) << c.name << ": " << c.logged;
+    EXPECT_TRUE(Logged(c.logged)) << c.name << ": " << c.logged << AllLogged();
     EXPECT_EQ(session_.Property("FIRMWARE_UPDATE_REQUIRED"), "") << c.name;
     EXPECT_EQ(session_.AtomCount(kRestartMarker), 0) << c.name;
   }

@@ -171,6 +171,8 @@ class SimulatedProgramOs : public os::ForwardingOs {
     *process = kProcess;
     return true;
   }
+  // What a failed start leaves: access denied.
+  uint32_t LastError() override { return start_fails ? 5 : ForwardingOs::LastError(); }
 
   bool Close(os::Handle handle) override {
     ++closes[handle];
@@ -433,6 +435,7 @@ TEST(SimulatedRunTest, FailureToStartClosesThePipe) {
   EXPECT_EQ(outcome.log, (std::vector<std::string>{
                              "run_cmd: started cmd tool.exe --no",
                              "run_cmd: Failed to create the process for running tool.exe --no",
+                             "run_cmd: the system's error is 5",
                              "run_cmdA: closing process",
                              "run_cmd: cmd tool.exe --no ended",
                              "run_cmdA: exit code is 5000",
@@ -815,13 +818,14 @@ TEST(RunnerWithProgramTest, RunsTheApplicationNamedApartFromItsCommandLine) {
 }
 
 TEST(RunnerWithProgramTest, AProgramThatCannotStartGives5000) {
-  Outcome outcome = RunCall({"no_such_program.exe --no", 4096, "", "no_such_dir\\no_such_program.exe"});
+  Outcome outcome = RunCall({"no_such_program.exe --no", 4096, "", "no_such_program.exe"});
   EXPECT_EQ(outcome.result, PROC_CREATE_FAILED);
   EXPECT_EQ(outcome.total_read, 0u);
   EXPECT_EQ(outcome.log,
             (std::vector<std::string>{
                 "run_cmd: started cmd no_such_program.exe --no",
                 "run_cmd: Failed to create the process for running no_such_program.exe --no",
+                "run_cmd: the system's error is 2",
                 "run_cmdA: closing process",
                 "run_cmd: cmd no_such_program.exe --no ended",
                 "run_cmdA: exit code is 5000",
