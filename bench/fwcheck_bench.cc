@@ -47,7 +47,7 @@ std::string MakeToolFolder() {
   std::string report;
   for (int device = 1; device <= 8; ++device) {
     report += "Device #" + std::to_string(device) +
-              ":\r\n  Part Number:   MCX-100\r\n  PSID:          QV_0001\r\n"
+              ":\r\n  Part Number:   VN2-100\r\n  PSID:          QV_0001\r\n"
               "  Status:        Up to date\r\n";
   }
   FILE* file = std::fopen((folder + "\\report.txt").c_str(), "wb");

@@ -22,8 +22,8 @@ constexpr size_t kShortestFillLine = 12;
 std::string DeviceBlock(int number) {
   const std::string id = std::to_string(number);
   std::string block = "Device #" + id + " (bay " + id + ")\n" +
-                      "  Model: Vistrel VX-4410 dual-port controller\n"
-                      "  Part Number: VX-4410-A" + std::to_string(number % 4) + "\n" +
+                      "  Model: Vistrel VN2-4410 dual-port controller\n"
+                      "  Part Number: VN2-4410-A" + std::to_string(number % 4) + "\n" +
                       "  PSID: QV_4410_" + id + "\n" +
                       "  Image: 7.12.044 -> 7.12.051\n";
   const std::string status =
@@ -52,7 +52,7 @@ double MegabytesPerSecond(std::chrono::steady_clock::duration elapsed) {
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
   const std::string report = Report();
-  const char* const supported[] = {"VX-2200", "VX-4410"};
+  const char* const supported[] = {"VN2-2200", "VN2-4410"};
   std::vector<char> buffer(report.size() + 1);
   std::vector<std::chrono::steady_clock::duration> times;
   for (int round = 0; round < rounds; ++round) {

@@ -65,7 +65,7 @@ tool_script() {
 tool="$scratch/tool"
 mkdir -p "$tool"
 cp "$fake_tool" "$tool/flashkeeper.exe"
-printf 'Device #1:\n  Part Number:   MCX-100\n  PSID:          QV_0001\n  Status:        Update required\n' >"$tool/report.txt"
+printf 'Device #1:\n  Part Number:   VN2-100\n  PSID:          QV_0001\n  Status:        Update required\n' >"$tool/report.txt"
 
 for args in "--version" "--version --bogus" "--json --version $tool"; do
   run 0 $args
@@ -83,7 +83,7 @@ run 2 "$tool" --supported
 expect_in "$err" "missing part number"
 
 # Bad usage: exit 2 with the reason, also as JSON when asked for.
-device='Device #1:\n  Part Number:   MCX-100\n  PSID:          QV_0001\n  Status:        Update required\n'
+device='Device #1:\n  Part Number:   VN2-100\n  PSID:          QV_0001\n  Status:        Update required\n'
 usage_cases=(
   "unknown option -x|-x $tool"
   "unknown option -|- $tool"
@@ -127,7 +127,7 @@ outcome_cases=(
   "0|0|$device|--update|failed=false|status: 1 (an update was reported)"
   "1|0|Device #1:\n  Status:        Up to date\n\0\nDevice #2:\n  Status:        Update required\n||reason=\"the tool's report held a NUL byte\"|status: 0 (not determined)"
   "1|0|D\0e\0v\0i\0c\0e\0 \0#\0001\0:\0\n\0||reason=\"the tool's report held a NUL byte\"|not determined"
-  "0|0|$device|--skip MCX-100|devices_examined=0|status: 0 (no problem seen)"
+  "0|0|$device|--skip VN2-100|devices_examined=0|status: 0 (no problem seen)"
   "1|1|${device}Device #2:\n  Part Number:||reason=\"device 2 reported no status\"|device 2: part number (none), PSID (none), no status, examined"
   "1|0|${device}Device #2:\n  Status: Failed to open device\n|--update|reason=\"the update reported a device problem: failed to open device (device 2)\"|not determined"
   "0|0|Device #1:\n  Status: Multiple images files found\n|--update|status=0|status: 0 (no update was reported, and a device reported a problem)"
@@ -173,7 +173,7 @@ expect_in "$out" "status: 1 (an update was reported)"
 expect_in "$(tr -d '\r' <"$tool/args.txt")" "-u -y"
 expect_in "$(tr -d '\r' <"$scratch/fw.log")" "Action started: CheckAndUpdateFirmware"
 
-run 0 --skip MCX-100 "$tool"
+run 0 --skip VN2-100 "$tool"
 expect_in "$out" "status: 0 (no problem seen)"
 expect_in "$err" "fwcheck: the report held 1 devices, and the part-number list or the OEM filter left out every one"
 
@@ -184,7 +184,7 @@ detailed_cases=(
   "3|${device}Device #2:\n  Status: Failed to open device\n|"
   "4|Device #1:\n  Status: N/A (Mixed versions)\n|"
   "0|Device #1:\n  Status: Up to date\n|"
-  "0|$device|--skip MCX-100"
+  "0|$device|--skip VN2-100"
   "3|$device|--update"
   "0|Device #1:\n  Status: No matching image found\n|--update"
   "1|Device #1:\n|"

@@ -19,13 +19,13 @@ using testing_support::ScratchDir;
 namespace {
 
 constexpr char kUpdateRequired[] =
-    "Device #1:\n  Part Number:   MCX-100\n  PSID:          QV_0001\n  Status:        Update required\n";
+    "Device #1:\n  Part Number:   VN2-100\n  PSID:          QV_0001\n  Status:        Update required\n";
 constexpr char kFailedToOpen[] =
-    "Device #2:\n  Part Number:   MCX-200\n  PSID:          QV_0002\n  Status:        Failed to open device\n";
+    "Device #2:\n  Part Number:   VN2-200\n  PSID:          QV_0002\n  Status:        Failed to open device\n";
 constexpr char kUpToDate[] =
-    "Device #3:\n  Part Number:   MCX-300\n  PSID:          QV_0003\n  Status:        Up to date\n";
+    "Device #3:\n  Part Number:   VN2-300\n  PSID:          QV_0003\n  Status:        Up to date\n";
 constexpr char kNoImage[] =
-    "Device #4:\n  Part Number:   MCX-400\n  PSID:          QV_0004\n  Status:        No matching image found\n";
+    "Device #4:\n  Part Number:   VN2-400\n  PSID:          QV_0004\n  Status:        No matching image found\n";
 
 // A folder holding the stand-in tool as flashkeeper.exe and its script.
 class FakeTool {
@@ -215,8 +215,8 @@ TEST(InvocationTest, FolderWithABlankIsQuoted) {
 TEST(InvocationTest, PartNumberListsAndOemFilterReachTheParser) {
   FakeTool tool;
   tool.Report(std::string(kFailedToOpen) + kUpdateRequired +
-              "Device #9:\n  PSID:          MT_0009\n  Status:        No matching image found\n");
-  const char* supported[] = {"MCX-100"};
+              "Device #9:\n  PSID:          RS_0009\n  Status:        No matching image found\n");
+  const char* supported[] = {"VN2-100"};
   FirmwareStatus status = -1;
   EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Folder().c_str(), 1, true, &status, supported, 1, true), 0);
   EXPECT_EQ(status, kFwUpdateRequired);

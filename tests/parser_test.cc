@@ -90,27 +90,27 @@ const std::string kRackReport =
     "Flash inventory, 3 devices\n"
     "\n"
     "Device #1 (bay 0)\n"
-    "  Model: Vistrel VX-4410 dual-port controller\n"
-    "  Part Number: VX-4410-A2\n"
+    "  Model: Vistrel VN2-4410 dual-port controller\n"
+    "  Part Number: VN2-4410-A2\n"
     "  PSID: QV_4410_0007\n"
     "  Image: 7.12.044 -> 7.12.051\n"
     "  Status: Update required\n"
     "\n"
     "Device #2 (bay 1)\n"
     "  Status: Failed to open device\n"
-    "  Part Number: VX-2200-B1\n"
+    "  Part Number: VN2-2200-B1\n"
     "  PSID: QV_2200_0003\n"
     "\n"
     "Device #3 (bay 2)\n"
-    "  PSID: HX_9100_0001\n"
-    "  Part Number: VX-9100-C0\n"
+    "  PSID: RS_9100_0001\n"
+    "  Part Number: VN2-9100-C0\n"
     "  Status: No matching image found\n";
 
 // CRLF line ends, a PSID behind blanks and a tab, and one in lower case.
 const std::string kCrlfReport =
     "Device #1\r\n"
     "  PSID: \t QV_7700_0001\r\n"
-    "  Part Number: VX-7700-A0\r\n"
+    "  Part Number: VN2-7700-A0\r\n"
     "  Status: N/A (Mixed versions)\r\n"
     "Device #2\r\n"
     "  PSID:\tqv_7700_0002\r\n"
@@ -140,13 +140,13 @@ TEST(ParserTest, ClassifiesReports) {
       {"OEM device skipped at its PSID, before its status", kRackReport, kOemLeftOut, kFwOpenFailed, true,
        {kUpdateLine, kFailureLine, kSkipOem}, {3, 2}},
       {"supported list: a status before the part number still counts", kRackReport,
-       OnlyParts({"VX-4410", "VX-9100"}), kFwOpenFailed, true,
+       OnlyParts({"VN2-4410", "VN2-9100"}), kFwOpenFailed, true,
        {kUpdateLine, kFailureLine, kSkipByPart, kNoImageLine}, {3, 2}},
-      {"leave-out list", kRackReport, ExceptParts({"VX-4410"}), kFwOpenFailed, false,
+      {"leave-out list", kRackReport, ExceptParts({"VN2-4410"}), kFwOpenFailed, false,
        {kSkipByPart, kFailureLine, kNoImageLine}, {3, 2}},
       {"empty supported list skips every part-number line", kRackReport, OnlyParts({}),
        kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
-      {"negative count is an empty list", kRackReport, DeviceSelection{false, true, {"VX-4410"}, -1},
+      {"negative count is an empty list", kRackReport, DeviceSelection{false, true, {"VN2-4410"}, -1},
        kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
       {"empty entry is in every supported line", kRackReport, OnlyParts({"XX", ""}),
        kFwOpenFailed, true, {kUpdateLine, kFailureLine, kNoImageLine}, {3, 3}},
@@ -168,9 +168,9 @@ TEST(ParserTest, ClassifiesReports) {
        "  Status\n  PSID\nQV_1\nDevice #2\n  Status: Up to date", kOemLeftOut, kFwUnknownStatus, false,
        {"GetStatusByMsg: Unknown status message s ", kSkipOem}, {1, 1}},
       {"a skip resumes after a line starting with the whole device prefix",
-       "Device #1\n  Part Number: VX-1\nDevice\n  Status: Failed to open device\n"
+       "Device #1\n  Part Number: VN2-1\nDevice\n  Status: Failed to open device\n"
        "device #2\n x Device #3\n  Status: Failed to open device\nDevice #4\n  Status: Up to date",
-       OnlyParts({"VX-4"}), kFwNoProblem, false, {kSkipByPart}, {2, 1}},
+       OnlyParts({"VN2-4"}), kFwNoProblem, false, {kSkipByPart}, {2, 1}},
       {"text without line feeds", "  Status: Failed to open device", kAllDevices, kFwOpenFailed, false,
        {kFailureLine}, {0, 0}},
   };
@@ -195,11 +195,11 @@ struct TraceCase {
 TEST(ParserTest, TracesExaminedLinesOnly) {
   const TraceCase cases[] = {
       {"a skip passes over the next device's line untraced",
-       "Device #1\n  Part Number: VX-1\n  Status: Update required\n"
-       "Device #2\n  Part Number: VX-2\n  Status: Failed to open device\n",
-       OnlyParts({"VX-2"}),
-       {kStartLine, "parsing line Device #1", "parsing line   Part Number: VX-1", kSkipByPart,
-        "parsing line   Part Number: VX-2", "parsing line   Status: Failed to open device", kFailureLine,
+       "Device #1\n  Part Number: VN2-1\n  Status: Update required\n"
+       "Device #2\n  Part Number: VN2-2\n  Status: Failed to open device\n",
+       OnlyParts({"VN2-2"}),
+       {kStartLine, "parsing line Device #1", "parsing line   Part Number: VN2-1", kSkipByPart,
+        "parsing line   Part Number: VN2-2", "parsing line   Status: Failed to open device", kFailureLine,
         "parsing line ", kEndLine}},
       {"a skip without another device ends the parse",
        "Device #1\n  PSID: OEM_1\n  Status: Failed to open device\n", kOemLeftOut,
@@ -265,7 +265,7 @@ TEST(FirmwareStatusTest, FirstKnownTextInSearchOrderDecides) {
 std::string LongReport(int devices, const char* lastStatus) {
   std::string report;
   for (int i = 1; i <= devices; ++i) {
-    report += "Device #" + std::to_string(i) + "\n  Part Number: VX-" + std::to_string(i % 7) +
+    report += "Device #" + std::to_string(i) + "\n  Part Number: VN2-" + std::to_string(i % 7) +
               "\n  PSID: QV_" + std::to_string(i) + "\n  Status: " +
               (i == devices ? lastStatus : "Up to date") + "\n";
   }
@@ -275,7 +275,7 @@ std::string LongReport(int devices, const char* lastStatus) {
 TEST(ParserTest, ConcurrentParsesAreIndependent) {
   testing_support::ResetDebugLog();
   const auto countWrongResults = [](const std::string& report, FirmwareStatus expected, int* wrong) {
-    const char* const leaveOut[] = {"VX-3"};
+    const char* const leaveOut[] = {"VN2-3"};
     for (int round = 0; round < 200; ++round) {
       std::vector<char> buffer(report.begin(), report.end());
       buffer.push_back('\0');

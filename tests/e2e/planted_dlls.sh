@@ -45,7 +45,7 @@ mkdir -p "$current" "$checker" "$tool" "$control"
 make_package "$package" "build 1"
 cp "$FWCHECK_EXE" "$checker/fwcheck.exe"
 cp "$FAKE_TOOL" "$tool/flashkeeper.exe"
-printf 'Device #1:\n  Part Number:   MCX-100\n  PSID:          QV_0001\n  Status:        Update required\n' \
+printf 'Device #1:\n  Part Number:   VN2-4100\n  PSID:          QV_0001\n  Status:        Update required\n' \
   >"$tool/report.txt"
 plant "$package" "$current" "$checker" "$control"
 
