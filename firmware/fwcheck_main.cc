@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/bounded_text.h"
@@ -225,95 +227,153 @@ std::string UnsignedText(uint32_t value) {
   return text;
 }
 
-// `text` as a JSON string.
-std::string JsonString(const char* text) {
-  if (text == nullptr) return "null";
-  static const char kHexDigits[] = "0123456789abcdef";
-  std::string quoted = "\"";
-  for (const char* c = text; *c != '\0'; ++c) {
-    unsigned char byte = static_cast<unsigned char>(*c);
-    if (byte == '"' || byte == '\\') {
-      quoted += '\\';
-      quoted += *c;
-    } else if (byte < 0x20) {
-      quoted += "\\u00";
-      quoted += kHexDigits[byte >> 4];
-      quoted += kHexDigits[byte & 0xF];
-    } else {
-      quoted += *c;
-    }
+// One JSON object, its members appended in order. (Appended rather than
+// joined with +: the temporaries of long chains of + grew the program.)
+class JsonObject {
+ public:
+  JsonObject& Null(const char* name) { return Raw(name, "null"); }
+  JsonObject& Bool(const char* name, bool value) { return Raw(name, value ? "true" : "false"); }
+  JsonObject& Number(const char* name, const std::string& digits) { return Raw(name, digits.c_str()); }
+  // `text` as a JSON string; null when there is none.
+  JsonObject& Text(const char* name, const char* text) {
+    if (text == nullptr) return Null(name);
+    Name(name);
+    AppendQuoted(text);
+    return *this;
   }
-  return quoted + "\"";
-}
+  JsonObject& Text(const char* name, const std::optional<std::string>& text) {
+    return Text(name, text ? text->c_str() : nullptr);
+  }
+  JsonObject& Raw(const char* name, const char* json) {
+    Name(name);
+    text_ += json;
+    return *this;
+  }
+  std::string Close() {
+    text_ += '}';
+    return std::move(text_);
+  }
 
-std::string JsonOptional(const std::optional<std::string>& text) {
-  return text ? JsonString(text->c_str()) : "null";
-}
+ private:
+  void Name(const char* name) {
+    text_ += text_.size() > 1 ? ", \"" : "\"";
+    text_ += name;
+    text_ += "\": ";
+  }
+  void AppendQuoted(const char* text) {
+    static const char kHexDigits[] = "0123456789abcdef";
+    text_ += '"';
+    for (const char* c = text; *c != '\0'; ++c) {
+      unsigned char byte = static_cast<unsigned char>(*c);
+      if (byte == '"' || byte == '\\') {
+        text_ += '\\';
+        text_ += *c;
+      } else if (byte < 0x20) {
+        text_ += "\\u00";
+        text_ += kHexDigits[byte >> 4];
+        text_ += kHexDigits[byte & 0xF];
+      } else {
+        text_ += *c;
+      }
+    }
+    text_ += '"';
+  }
+
+  std::string text_ = "{";
+};
 
 std::string JsonDevice(const DeviceView& device) {
-  return "{\"index\": " + UnsignedText(device.index) +
-         ", \"part_number\": " + JsonOptional(device.partNumber) +
-         ", \"psid\": " + JsonOptional(device.psid) +
-         ", \"status_text\": " + JsonOptional(device.statusText) +
-         ", \"status\": " + (device.statuses.empty() ? "null" : SignedText(device.status())) +
-         ", \"examined\": " + (device.examined() ? "true" : "false") +
-         ", \"left_out_by\": " + JsonString(LeftOutByText(device.leftOutBy)) + "}";
+  JsonObject json;
+  json.Number("index", UnsignedText(device.index))
+      .Text("part_number", device.partNumber)
+      .Text("psid", device.psid)
+      .Text("status_text", device.statusText);
+  if (device.statuses.empty()) {
+    json.Null("status");
+  } else {
+    json.Number("status", SignedText(device.status()));
+  }
+  return json.Bool("examined", device.examined())
+      .Text("left_out_by", LeftOutByText(device.leftOutBy))
+      .Close();
 }
 
 std::string JsonDevices(const FirmwareCheckReport* report) {
   if (report == nullptr) return "null";
   std::string devices = "[";
   for (const DeviceView& device : report->devices) {
-    devices += (devices.size() > 1 ? ", " : "") + JsonDevice(device);
+    if (devices.size() > 1) devices += ", ";
+    devices += JsonDevice(device);
   }
-  return devices + "]";
+  devices += ']';
+  return devices;
 }
 
 void PrintJson(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport* report = verdict.report;
-  bool ran = report != nullptr;
-  bool exitCodeKnown = ran && report->toolExitCodeKnown;
-  std::string line =
-      "{\"format_version\": " + SignedText(kJsonFormatVersion) +
-      ", \"status\": " + (ran ? SignedText(report->status) : "null") +
-      ", \"status_meaning\": " + JsonString(ran ? StatusMeaning(options, verdict) : "not determined") +
-      ", \"result\": " + (ran ? SignedText(report->result) : "null") +
-      ", \"result_meaning\": " + JsonString(ran ? FirmwareResultMeaning(report->result) : nullptr) +
-      ", \"mode\": \"" + (options.update ? "update" : "query") +
-      "\", \"tool_exit_code\": " + (exitCodeKnown ? UnsignedText(report->toolExitCode) : "null") +
-      ", \"devices_reported\": " + (ran ? UnsignedText(report->devicesReported) : "null") +
-      ", \"devices_examined\": " + (ran ? UnsignedText(report->devicesExamined) : "null") +
-      ", \"failed\": " + (verdict.failed() ? "true" : "false") +
-      ", \"reason\": " + (verdict.failed() ? JsonString(verdict.reason.c_str()) : "null") +
-      ", \"devices\": " + JsonDevices(report) + "}\n";
+  JsonObject json;
+  json.Number("format_version", SignedText(kJsonFormatVersion));
+  if (report != nullptr) {
+    json.Number("status", SignedText(report->status))
+        .Text("status_meaning", StatusMeaning(options, verdict))
+        .Number("result", SignedText(report->result))
+        .Text("result_meaning", FirmwareResultMeaning(report->result));
+  } else {
+    json.Null("status").Text("status_meaning", "not determined").Null("result").Null("result_meaning");
+  }
+  json.Text("mode", options.update ? "update" : "query");
+  if (report != nullptr && report->toolExitCodeKnown) {
+    json.Number("tool_exit_code", UnsignedText(report->toolExitCode));
+  } else {
+    json.Null("tool_exit_code");
+  }
+  if (report != nullptr) {
+    json.Number("devices_reported", UnsignedText(report->devicesReported))
+        .Number("devices_examined", UnsignedText(report->devicesExamined));
+  } else {
+    json.Null("devices_reported").Null("devices_examined");
+  }
+  json.Bool("failed", verdict.failed())
+      .Text("reason", verdict.failed() ? verdict.reason.c_str() : nullptr)
+      .Raw("devices", JsonDevices(report).c_str());
+  std::string line = json.Close();
+  line += '\n';
   std::fputs(line.c_str(), stdout);
 }
 
-std::string ValueOrNone(const std::optional<std::string>& value) {
-  return value && !value->empty() ? *value : "(none)";
+// Writes the pieces to standard output, one after another.
+void Print(std::initializer_list<std::string_view> pieces) {
+  for (std::string_view piece : pieces) std::fwrite(piece.data(), 1, piece.size(), stdout);
+}
+
+std::string_view ValueOrNone(const std::optional<std::string>& value) {
+  return value && !value->empty() ? std::string_view(*value) : "(none)";
 }
 
 // One line for a device: what it said and what was decided about it.
-std::string DeviceLine(const DeviceView& device) {
-  std::string line = "device " + UnsignedText(device.index) + ": part number " +
-                     ValueOrNone(device.partNumber) + ", PSID " + ValueOrNone(device.psid) + ", ";
-  line += device.statusText ? "status \"" + *device.statusText + "\" (" +
-                                  SignedText(device.status()) + ")"
-                            : std::string("no status");
-  if (!device.examined()) return line + ", left out by the " + LeftOutByText(device.leftOutBy) + "\n";
-  return line + ", examined\n";
+void PrintDevice(const DeviceView& device) {
+  Print({"device ", UnsignedText(device.index), ": part number ", ValueOrNone(device.partNumber),
+         ", PSID ", ValueOrNone(device.psid)});
+  if (device.statusText) {
+    Print({", status \"", *device.statusText, "\" (", SignedText(device.status()), ")"});
+  } else {
+    Print({", no status"});
+  }
+  if (device.examined()) {
+    Print({", examined\n"});
+  } else {
+    Print({", left out by the ", LeftOutByText(device.leftOutBy), "\n"});
+  }
 }
 
 void PrintText(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport& report = *verdict.report;
-  std::string text = "status: " + SignedText(report.status) + " (" +
-                     StatusMeaning(options, verdict) + ")\nresult: " + SignedText(report.result) +
-                     " (" + FirmwareResultMeaning(report.result) + ")\n";
-  if (report.toolExitCodeKnown) text += "tool exit code: " + UnsignedText(report.toolExitCode) + "\n";
-  text += "devices: " + UnsignedText(report.devicesReported) + " reported, " +
-          UnsignedText(report.devicesExamined) + " examined\n";
-  for (const DeviceView& device : report.devices) text += DeviceLine(device);
-  std::fputs(text.c_str(), stdout);
+  Print({"status: ", SignedText(report.status), " (", StatusMeaning(options, verdict),
+         ")\nresult: ", SignedText(report.result), " (", FirmwareResultMeaning(report.result), ")\n"});
+  if (report.toolExitCodeKnown) Print({"tool exit code: ", UnsignedText(report.toolExitCode), "\n"});
+  Print({"devices: ", UnsignedText(report.devicesReported), " reported, ",
+         UnsignedText(report.devicesExamined), " examined\n"});
+  for (const DeviceView& device : report.devices) PrintDevice(device);
 }
 
 // --detailed-exitcode: the answer's status as an exit code. It follows the
