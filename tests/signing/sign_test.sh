@@ -6,11 +6,15 @@
 #              SHA-256 digest, keeps its mode, passes the CHECKs of
 #              check-binary.sh, is the program built once its signature is
 #              removed, and fails to verify once a byte of its code changes.
+#              The work folder a killed run left beside it goes, and the run
+#              says so; one that a running signer holds stays.
 #   failures   each way signing can fail exits non-zero and leaves the file as it was.
 #   timestamp  signing against a local RFC 3161 server gives a time stamp that verifies.
+#   release    scripts/release, in a tree whose build copies the program, with
+#              each row of release_table.
 # Every run of scripts/sign goes through a recording osslsigncode: the password
 # must appear neither on a command line nor in what the script prints.
-# SIGN and CHECK_BINARY name the scripts; OBJDUMP, OBJCOPY and STRIP the binutils.
+# SIGN, RELEASE and CHECK_BINARY name the scripts; OBJDUMP, OBJCOPY and STRIP the binutils.
 set -euo pipefail
 test_case=$1
 program=$2
@@ -49,11 +53,12 @@ PATH=$scratch/bin:$PATH
 target=$scratch/files/$(basename "$program")
 cp "$program" "$target"
 
-# sign ENV...: scripts/sign with the environment ENV (NAME=VALUE words) and the
-# arguments in the array args; its status in $status, its output in the scratch folder.
+# sign ENV...: scripts/sign (or $script) with the environment ENV (NAME=VALUE
+# words) and the arguments in the array args; its status in $status, its output
+# in the scratch folder.
 sign() {
   status=0
-  env "$@" "$SIGN" "${args[@]}" >"$scratch/out" 2>"$scratch/err" || status=$?
+  env "$@" "${script:-$SIGN}" "${args[@]}" >"$scratch/out" 2>"$scratch/err" || status=$?
   ! grep -qF -- "$password" "$scratch/out" "$scratch/err" "$scratch/command-lines" ||
     fail "the password was printed or put on a command line"
 }
@@ -69,6 +74,11 @@ signed() {
   args=("$target")
   openssl pkcs12 -export -inkey "$scratch/signer.key" -in "$scratch/signer.pem" \
     -passout pass: -out "$scratch/open.p12"
+  local leftover=$scratch/files/.sign.Kq7Zp2 live=$scratch/files/.sign.Lv4Wn8 reports=1 lock
+  mkdir "$leftover" "$live"
+  head -c 4096 "$program" >"$leftover/$(basename "$target")"
+  exec {lock}<"$live"
+  flock --exclusive "$lock"
   # Each way to give the password, or none; from the second on, the file is
   # signed already and must come out with one signature all the same.
   for password_given in SETUP_SIGN_PASSWORD_FILE="$scratch/password" \
@@ -78,7 +88,12 @@ signed() {
     verify "$scratch/signer.pem" "$target" ||
       { cat "$scratch/verify" >&2; fail "the file signed with ${password_given%%=*} does not verify"; }
     ! grep -q 'Signature Index: 1' "$scratch/verify" || fail "signing again nested a second signature"
+    [ "$(grep -c "removed .*/.sign" "$scratch/err")" -eq "$reports" ] ||
+      fail "not one line on the leftover of a killed run: $(cat "$scratch/err")"
+    reports=0
   done
+  [ ! -e "$leftover" ] || fail "the leftover of a killed run is still there"
+  [ -d "$live" ] || fail "the work folder of a running signer was removed"
   grep -q "without a time stamp" "$scratch/err" || fail "no word that the file has no time stamp"
   grep -Eq '^Message digest algorithm *: SHA256' "$scratch/verify" || fail "the digest is not SHA-256"
   [ "$(stat -c %a "$target")" = 751 ] || fail "signing changed the file's mode"
@@ -113,6 +128,7 @@ wrong password                |1| SETUP_SIGN_PASSWORD=wrong-$password           
 wrong password in a file      |1| SETUP_SIGN_PASSWORD_FILE=$scratch/wrong-password    | target
 no password file              |1| SETUP_SIGN_PASSWORD_FILE=$scratch/missing           | target
 no certificate file           |1| SETUP_SIGN_PKCS12=$scratch/missing.p12              | target
+no CA file                    |1| SETUP_SIGN_CAFILE=$scratch/missing.pem              | target
 certificate not PKCS#12       |1| SETUP_SIGN_PKCS12=$scratch/signer.pem               | target
 missing file among others     |1| SETUP_SIGN_PASSWORD=$password                       | target $scratch/files/missing.exe
 not a program among others    |1| SETUP_SIGN_PASSWORD=$password                       | target $scratch/files/notes.txt
@@ -189,8 +205,52 @@ timestamp() {
     fail "no verified time stamp: $(cat "$scratch/verify")"
 }
 
+# NAME | STATUS | ENVIRONMENT; run from the scratch folder, outside the tree.
+release_table() {
+  cat <<EOF
+relative paths                 |0| SETUP_SIGN_PKCS12=signer.p12 SETUP_SIGN_PASSWORD_FILE=password SETUP_SIGN_CAFILE=signer.pem
+password but no certificate    |2| SETUP_SIGN_PKCS12= SETUP_SIGN_PASSWORD=$password
+time stamp but no certificate  |2| SETUP_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/
+relative path to no file       |1| SETUP_SIGN_PKCS12=signer.p12 SETUP_SIGN_CAFILE=files/signer.pem
+EOF
+}
+
+# Each release either fails before anything is built or signs every program
+# it built so that it verifies.
+release() {
+  local tree=$scratch/tree/checkout dist=$scratch/tree/checkout/build/release/dist
+  mkdir -p "$tree/scripts"
+  cp "$RELEASE" "$SIGN" "$tree/scripts/"
+  printf '#!/bin/bash\necho "$0" >>"%s"\n' "$scratch/built" >"$tree/scripts/install-deps"
+  cat >"$scratch/bin/cmake" <<EOF
+#!/bin/bash
+echo cmake >>"$scratch/built"
+for built in setup/setup.exe firmware/fwcheck.exe firmware/custom_action/firmware_action.dll; do
+  mkdir -p "build/release/\$(dirname "\$built")" && cp "$program" "build/release/\$built"
+done
+EOF
+  chmod +x "$tree/scripts/install-deps" "$scratch/bin/cmake"
+  cd "$scratch"
+  script=$tree/scripts/release
+  args=()
+  while IFS='|' read -r name expected environment; do
+    rm -f "$scratch/built"
+    # shellcheck disable=SC2086 # the environment column is a list of words
+    sign $environment
+    [ "$status" -eq "$expected" ] || { cat "$scratch/err" >&2; fail "$name: exit status $status, not $expected"; }
+    if [ "$expected" -ne 0 ]; then
+      [ -s "$scratch/err" ] || fail "$name: no message"
+      [ ! -e "$scratch/built" ] || fail "$name: built before failing"
+      continue
+    fi
+    for file in setup.exe fwcheck.exe firmware_action.dll; do
+      verify "$scratch/signer.pem" "$dist/$file" || fail "$name: $file is not signed"
+    done
+  done < <(release_table)
+}
+
 case $test_case in
-  signed | failures | timestamp) "$test_case" "$@" ;;
+  signed | failures | timestamp | release) "$test_case" "$@" ;;
   *) fail "unknown case: $test_case" ;;
 esac
 echo "passed: $test_case $(basename "$program")"
