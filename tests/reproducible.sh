@@ -11,7 +11,7 @@ trap 'rm -rf "$scratch"' EXIT
 release() {
   mkdir -p "$1"
   tar -C "$source_tree" --exclude=./build --exclude=./.git -cf - . | tar -C "$1" -xf -
-  (cd "$1" && env -u SETUP_SIGN_PKCS12 scripts/release >"$scratch/$(basename "$1").log" 2>&1) || {
+  (cd "$1" && unset "${!SETUP_SIGN_@}" && scripts/release >"$scratch/$(basename "$1").log" 2>&1) || {
     cat "$scratch/$(basename "$1").log"
     exit 1
   }

@@ -128,7 +128,6 @@ wrong password                |1| SETUP_SIGN_PASSWORD=wrong-$password           
 wrong password in a file      |1| SETUP_SIGN_PASSWORD_FILE=$scratch/wrong-password    | target
 no password file              |1| SETUP_SIGN_PASSWORD_FILE=$scratch/missing           | target
 no certificate file           |1| SETUP_SIGN_PKCS12=$scratch/missing.p12              | target
-no CA file                    |1| SETUP_SIGN_CAFILE=$scratch/missing.pem              | target
 certificate not PKCS#12       |1| SETUP_SIGN_PKCS12=$scratch/signer.pem               | target
 missing file among others     |1| SETUP_SIGN_PASSWORD=$password                       | target $scratch/files/missing.exe
 not a program among others    |1| SETUP_SIGN_PASSWORD=$password                       | target $scratch/files/notes.txt
@@ -221,7 +220,7 @@ release() {
   local tree=$scratch/tree/checkout dist=$scratch/tree/checkout/build/release/dist
   mkdir -p "$tree/scripts"
   cp "$RELEASE" "$SIGN" "$tree/scripts/"
-  printf '#!/bin/bash\necho "$0" >>"%s"\n' "$scratch/built" >"$tree/scripts/install-deps"
+  printf '#!/bin/bash\necho install-deps >>"%s"\n' "$scratch/built" >"$tree/scripts/install-deps"
   cat >"$scratch/bin/cmake" <<EOF
 #!/bin/bash
 echo cmake >>"$scratch/built"
