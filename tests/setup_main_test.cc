@@ -262,7 +262,9 @@ TEST_F(SetupMainTest, DebugLogHoldsTheWholeRunAndIsClosedOnEveryPath) {
     std::vector<std::string> switches = {"/debuglog" + path};
     switches.insert(switches.end(), c.switches.begin(), c.switches.end());
     std::string label = ::testing::PrintToString(c.switches);
+    fake_.shell_file.clear();
     EXPECT_EQ(Run(switches), c.result) << label;
+    EXPECT_EQ(fake_.shell_file.empty(), c.result != 1602) << label;
     EXPECT_FALSE(DebugLogStream.is_open()) << label;
     EXPECT_EQ(testing_support::ReadLines(path), c.lines) << label;
   }
