@@ -100,11 +100,10 @@ TEST_F(SetupMainTest, CommandLengthLimit) {
     bool starts;
   };
   const Case cases[] = {
-      {32763, "p", 1, true},           {32764, "p", 1, true},
-      {32765, "p", 1, false},          {32767, "p", 1, false},
-      {32768, "p", 1, false},          {32764, "\u00e9", 1, true},
-      {32765, "\u00e9", 1, false},     {32764, "\u4e2d", 1, true},
-      {32765, "\u4e2d", 1, false},     {32764, "\U0001F600", 2, true},
+      {32763, "p", 1, true},          {32764, "p", 1, true},
+      {32765, "p", 1, false},         {32767, "p", 1, false},
+      {32768, "p", 1, false},         {32764, "\u4e2d", 1, true},
+      {32765, "\u4e2d", 1, false},    {32764, "\U0001F600", 2, true},
       {32765, "\U0001F600", 2, false},
   };
   for (const auto& [length, character, units, starts] : cases) {
@@ -219,8 +218,6 @@ TEST_F(SetupMainTest, UsageBox) {
       {{"/?x"}, false, 101, false},
       {{"drv.msi", "{U}", "{P}"}, false, 101, false},
       {{"drv.msi", "{U}", "{P}", "/x", "/S", "/v/qn"}, false, 101, false},
-      {{"drv.msi", "{U}", "/x", "/S", "/v/qn"}, false, 101, false},
-      {{"drv.msi", "{U}", "{P}", "/S", "/q"}, false, 101, false},
       {{"drv.msi", "{U}", "{P}", "/?", "/v/qn"}, false, 0, true},
   };
   for (const Case& c : cases) {
