@@ -74,39 +74,75 @@ bool HasPrefix(const std::string& arg, std::initializer_list<const char*> prefix
   return false;
 }
 
+// The switches of the program's own, by what they do.
+enum class Switch {
+  kHelp,
+  kAdministrative,
+  kUninstall,
+  kDebugLog,
+  kLanguage,
+  kSilent,
+  kMsiParams,
+  kUnknown,
+};
+
+Switch KindOf(const std::string& arg) {
+  if (IsAnyOf(arg, kHelpSwitches)) return Switch::kHelp;
+  if (IsAnyOf(arg, {"/a", "/A"})) return Switch::kAdministrative;
+  if (IsAnyOf(arg, {"/x", "/X"})) return Switch::kUninstall;
+  if (HasPrefix(arg, {"/debuglog", "/DEBUGLOG"})) return Switch::kDebugLog;
+  if (HasPrefix(arg, {"/l", "/L"})) return Switch::kLanguage;
+  if (IsAnyOf(arg, kSilentSwitches)) return Switch::kSilent;
+  if (HasPrefix(arg, {"/v", "/V"})) return Switch::kMsiParams;
+  return Switch::kUnknown;
+}
+
+// Whether the four positional arguments are all there. One that reads as a
+// switch of the program's own is taken as left out: a code slot holding "/x"
+// must never turn an uninstall into an install.
+bool HasPositionalArguments(const std::vector<std::string>& args) {
+  if (args.size() < 5) return false;
+  for (size_t i = 1; i < 5; ++i) {
+    if (KindOf(args[i]) != Switch::kUnknown) return false;
+  }
+  return true;
+}
+
 // Applies one switch. Returns false when the walk stops here.
 bool ApplySwitch(const std::string& arg, int& mode, bool& msiParamsGiven, std::string& msiArgs,
                  int& err) {
-  if (IsAnyOf(arg, kHelpSwitches)) {
-    err = kSetupHelpRequested;
-    return false;
-  }
-  bool admin = IsAnyOf(arg, {"/a", "/A"});
-  if (admin || IsAnyOf(arg, {"/x", "/X"})) {
-    if (mode != kPackage) {
-      err = kSetupBadSwitch;
+  Switch kind = KindOf(arg);
+  switch (kind) {
+    case Switch::kHelp:
+      err = kSetupHelpRequested;
       return false;
+    case Switch::kAdministrative:
+    case Switch::kUninstall:
+      if (mode != kPackage) {
+        err = kSetupBadSwitch;
+        return false;
+      }
+      mode = kind == Switch::kAdministrative ? kAdministrative : kUninstall;
+      return true;
+    case Switch::kDebugLog: {
+      std::string path = arg.size() < 10 ? kDefaultDebugLogName : arg.substr(9);
+      if (!OpenDebugLog(path.c_str())) {
+        err = kSetupLogNotOpened;
+        return false;
+      }
+      return true;
     }
-    mode = admin ? kAdministrative : kUninstall;
-    return true;
-  }
-  if (HasPrefix(arg, {"/debuglog", "/DEBUGLOG"})) {
-    std::string path = arg.size() < 10 ? kDefaultDebugLogName : arg.substr(9);
-    if (!OpenDebugLog(path.c_str())) {
-      err = kSetupLogNotOpened;
-      return false;
-    }
-    return true;
-  }
-  if (HasPrefix(arg, {"/l", "/L"})) {
-    msiArgs += " /g " + arg.substr(2);
-    return true;
-  }
-  if (IsAnyOf(arg, kSilentSwitches)) return true;  // silent mode is decided before the walk
-  if (HasPrefix(arg, {"/v", "/V"})) {
-    msiParamsGiven = true;
-    msiArgs += " " + arg.substr(2);
-    return true;
+    case Switch::kLanguage:
+      msiArgs += " /g " + arg.substr(2);
+      return true;
+    case Switch::kSilent:
+      return true;  // silent mode is decided before the walk
+    case Switch::kMsiParams:
+      msiParamsGiven = true;
+      msiArgs += " " + arg.substr(2);
+      return true;
+    case Switch::kUnknown:
+      break;
   }
   err = kSetupBadSwitch;
   return false;
@@ -178,14 +214,14 @@ std::string BuildMsiexecArgs(std::vector<std::string> args, std::string setupDir
   int mode = kPackage;
   bool msiParamsGiven = false;
   std::string msiArgs;
-  // Without a package, help is still given; positions count whatever they hold.
-  if (args.size() < 5) {
-    SilentMode = AnyFrom(args, 1, kSilentSwitches);
+  // Silent wherever it stands and wherever the walk stops: an unattended run
+  // must never wait on a box.
+  SilentMode = AnyFrom(args, 1, kSilentSwitches);
+  // Without a package, help is still given.
+  if (!HasPositionalArguments(args)) {
     err = AnyFrom(args, 1, kHelpSwitches) ? kSetupHelpRequested : kSetupTooFewArguments;
     return msiArgs;
   }
-  // Silent wherever the walk stops: an unattended run must never wait on a box.
-  SilentMode = AnyFrom(args, 5, kSilentSwitches);
   MsiFileName = args[1];
   const std::string& sUpgradeCode = args[2];
   const std::string& sProductCode = args[3];

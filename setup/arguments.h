@@ -27,13 +27,14 @@ enum ProductStatus {
 
 // The MSI file name of the run (first positional argument).
 extern std::string MsiFileName;
-// Set when "/s" or "/S" is among the switches, wherever the walk stops: no
-// usage box and no window of the shell's.
+// Set when "/s" or "/S" is among the arguments, in a code slot too and
+// wherever the walk stops: no usage box and no window of the shell's.
 extern bool SilentMode;
 
 // The parameter string for msiexec. `err` becomes 0 when it may be used,
 // otherwise kSetupTooFewArguments, kSetupHelpRequested, kSetupBadSwitch or
-// kSetupLogNotOpened.
+// kSetupLogNotOpened. A positional argument that reads as one of the
+// program's switches counts as missing.
 std::string BuildMsiexecArgs(std::vector<std::string> args, std::string setupDirectory, int& err);
 
 // The Windows Installer logging switch with its file under LocalAppData, or

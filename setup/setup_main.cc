@@ -11,7 +11,8 @@ namespace {
 
 constexpr uint32_t kModulePathStart = 2048;
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-// The most characters a process's command line can have, terminator included.
+// The most UTF-16 code units a process's command line can have, terminator
+// included.
 constexpr size_t kMaxCommandLine = 32767;
 
 constexpr char kUsageText[] =
@@ -72,6 +73,16 @@ void ShowUsage() {
   }
 }
 
+size_t Utf16Length(std::string_view utf8) {
+  size_t units = 0;
+  for (char c : utf8) {
+    auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;  // continuation bytes add nothing
+    if (byte >= 0xF0) ++units;           // beyond the first plane: a surrogate pair
+  }
+  return units;
+}
+
 int RunMsiexec(const std::string& file, const std::string& parameters) {
   // By its full path: a copy planted beside the package or in the current
   // folder must never run.
@@ -84,8 +95,10 @@ int RunMsiexec(const std::string& file, const std::string& parameters) {
   std::string command = program + " " + parameters;
   // The system would cut a longer command line and msiexec would run what is
   // left of it. The shell puts the program in quotes; the terminator counts.
-  if (command.size() + 2 + 1 > kMaxCommandLine) {
-    LogMessageNumber(0, "RunMsiexec: command too long, not started: [1] characters", static_cast<uint32_t>(command.size()));
+  size_t length = Utf16Length(command);
+  if (length + 2 + 1 > kMaxCommandLine) {
+    LogMessageNumber(0, "RunMsiexec: command too long, not started: [1] characters",
+                     static_cast<uint32_t>(length));
     return kSetupMsiexecNotStarted;
   }
   LogMessageParam(0, "RunMsiexec: starting [1]", command.c_str());

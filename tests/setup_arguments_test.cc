@@ -126,13 +126,39 @@ TEST_F(ArgumentsTest, SwitchResults) {
   }
 }
 
-TEST_F(ArgumentsTest, TooFewArgumentsQueryNothing) {
+TEST_F(ArgumentsTest, MissingPositionalArgumentsQueryNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    int err;
+    bool silent;
+  };
+  constexpr int kFew = kSetupTooFewArguments;
+  constexpr int kHelp = kSetupHelpRequested;
+  std::vector<Case> cases = {
+      // A switch in a positional slot leaves that argument out.
+      {{"setup.exe", "drv.msi", kUpgrade, kProduct, "/x", "/S", "/v/qn"}, kFew, true},
+      {{"setup.exe", "drv.msi", kUpgrade, "/X", "/S", "/v/qn"}, kFew, true},
+      {{"setup.exe", "drv.msi", kUpgrade, kProduct, "/a", "/v/qn"}, kFew, false},
+      {{"setup.exe", "drv.msi", kUpgrade, kProduct, "/debuglog", "/x"}, kFew, false},
+      {{"setup.exe", "drv.msi", kUpgrade, kProduct, "/S", "/q"}, kFew, true},
+      {{"setup.exe", "drv.msi", "/L1033", kProduct, kPackage, "/x"}, kFew, false},
+      {{"setup.exe", "/s", "drv.msi", kUpgrade, kProduct, kPackage}, kFew, true},
+      {{"setup.exe", "drv.msi", kUpgrade, kProduct, "/?", "/v/qn"}, kHelp, false},
+      {{"setup.exe", "drv.msi", kUpgrade, "/h", "/x", "/S"}, kHelp, true},
+  };
   for (size_t count = 0; count < 5; ++count) {
     std::vector<std::string> args = {"setup.exe", "drv.msi", kUpgrade, kProduct, kPackage};
     args.resize(count);
+    cases.push_back({args, kFew, false});
+  }
+  for (const Case& c : cases) {
+    SilentMode = !c.silent;
     int err = 0;
-    EXPECT_EQ(BuildMsiexecArgs(args, "C:\\pkg\\", err), "");
-    EXPECT_EQ(err, kSetupTooFewArguments);
+    std::string label = ::testing::PrintToString(c.args);
+    EXPECT_EQ(BuildMsiexecArgs(c.args, "C:\\pkg\\", err), "") << label;
+    EXPECT_EQ(err, c.err) << label;
+    EXPECT_EQ(SilentMode, c.silent) << label;
+    EXPECT_FALSE(DebugLogEnabled) << label;
   }
   EXPECT_EQ(fake_.enum_calls, 0);
 }

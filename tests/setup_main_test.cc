@@ -91,17 +91,32 @@ TEST_F(SetupMainTest, RunsMsiexecFromTheSystemDirectoryAndReturnsItsCodeUnchange
 
 TEST_F(SetupMainTest, CommandLengthLimit) {
   const std::string start = "C:\\windows\\system32\\msiexec.exe /package C:\\pkg\\drv.msi  ";
-  // The shell adds quotes around the program and the system a terminator.
-  const std::pair<size_t, bool> cases[] = {
-      {32763, true}, {32764, true}, {32765, false}, {32767, false}, {32768, false}};
-  for (const auto& [length, starts] : cases) {
+  // The shell adds quotes around the program and the system a terminator; the
+  // system counts UTF-16 code units, two for a character beyond the first plane.
+  struct Case {
+    size_t length;
+    std::string character;
+    size_t units;
+    bool starts;
+  };
+  const Case cases[] = {
+      {32763, "p", 1, true},          {32764, "p", 1, true},
+      {32765, "p", 1, false},         {32767, "p", 1, false},
+      {32768, "p", 1, false},         {32764, "\u4e2d", 1, true},
+      {32765, "\u4e2d", 1, false},    {32764, "\U0001F600", 2, true},
+      {32765, "\U0001F600", 2, false},
+  };
+  for (const auto& [length, character, units, starts] : cases) {
     fake_.shell_file.clear();
-    std::string passed(length - start.size(), 'p');
+    size_t count = length - start.size();
+    std::string passed(count % units, 'p');
+    for (size_t i = 0; i < count / units; ++i) passed += character;
     int result = Run({"/S", "/v" + passed});
-    EXPECT_EQ(!fake_.shell_file.empty(), starts) << length;
-    EXPECT_EQ(result, starts ? 0 : kSetupMsiexecNotStarted) << length;
-    if (starts) {
-      EXPECT_EQ(fake_.shell_file + " " + fake_.shell_parameters, start + passed);
+    std::string label = std::to_string(length) + " " + character;
+    EXPECT_EQ(!fake_.shell_file.empty(), starts) << label;
+    EXPECT_EQ(result, starts ? 0 : kSetupMsiexecNotStarted) << label;
+    if (starts) {  // compared whole, without printing 32 000 characters
+      EXPECT_TRUE(fake_.shell_file + " " + fake_.shell_parameters == start + passed) << label;
     }
   }
 }
@@ -191,7 +206,8 @@ TEST_F(SetupMainTest, UsageBox) {
       {{"/q", "/S", "/v/qn"}, true, 87, false},
       {{"/x", "/a"}, true, 87, true},
       {{"/x", "/a", "/s"}, true, 87, false},
-      // Fewer than four positional arguments: help still shows, all else is 101.
+      // Fewer than four positional arguments, or a switch standing for one:
+      // help still shows, all else is 101.
       {{}, false, 101, false},
       {{"/?"}, false, 0, true},
       {{"/H"}, false, 0, true},
@@ -201,6 +217,8 @@ TEST_F(SetupMainTest, UsageBox) {
       {{"/S"}, false, 101, false},
       {{"/?x"}, false, 101, false},
       {{"drv.msi", "{U}", "{P}"}, false, 101, false},
+      {{"drv.msi", "{U}", "{P}", "/x", "/S", "/v/qn"}, false, 101, false},
+      {{"drv.msi", "{U}", "{P}", "/?", "/v/qn"}, false, 0, true},
   };
   for (const Case& c : cases) {
     fake_.boxes.clear();
@@ -241,7 +259,9 @@ TEST_F(SetupMainTest, DebugLogHoldsTheWholeRunAndIsClosedOnEveryPath) {
     std::vector<std::string> switches = {"/debuglog" + path};
     switches.insert(switches.end(), c.switches.begin(), c.switches.end());
     std::string label = ::testing::PrintToString(c.switches);
+    fake_.shell_file.clear();
     EXPECT_EQ(Run(switches), c.result) << label;
+    EXPECT_EQ(fake_.shell_file.empty(), c.result != 1602) << label;
     EXPECT_FALSE(DebugLogStream.is_open()) << label;
     EXPECT_EQ(testing_support::ReadLines(path), c.lines) << label;
   }

@@ -2,7 +2,7 @@
 # A failing msiexec's exit code comes back from setup.exe unchanged, all 32
 # bits of it: each case is compared with what msiexec itself returns for the
 # same request, and each code is above 255, where Wine's own exit status
-# would cut it.
+# would cut it. A code left out never turns an uninstall into an install.
 . "$(dirname "$0")/e2e-lib.sh"
 e2e_begin
 package=$WORK/package
@@ -50,3 +50,9 @@ expect_eq "$CODE" 0 "uninstall: exit code"
 expect_command_length 32765 1
 [ ! -e "$package/msiexec.log" ] || fail "msiexec ran with a command too long"
 ! product_installed "${SAMPLE_CODES[1]}" || fail "a command too long installed the product"
+
+# A package code left out: the /x in its place counts as missing, so nothing
+# starts, rather than /x taken for the code and the product installed.
+run_in "$package" '.\setup.exe' drv.msi "${SAMPLE_CODES[@]:0:2}" /x /S /v/qn
+expect_eq "$CODE" 101 "a package code left out: exit code"
+! product_installed "${SAMPLE_CODES[1]}" || fail "a package code left out: the product was installed"
