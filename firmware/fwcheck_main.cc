@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/bounded_text.h"
+#include "common/number_text.h"
 #include "common/version.h"
 #include "firmware/fwcheck_options.h"
 #include "firmware/invocation.h"
@@ -88,20 +88,6 @@ const char* StatusMeaning(const Options& options, const Verdict& verdict) {
   return status >= 0 && status <= 10 ? kMeanings[status] : "unknown status";
 }
 
-// Numbers as text. (Formatted by hand: printf would add its whole machinery
-// to the program.)
-std::string SignedText(int32_t value) {
-  char text[12];
-  text::FormatBounded(text, sizeof(text), "%d", static_cast<int>(value));
-  return text;
-}
-
-std::string UnsignedText(uint32_t value) {
-  char text[11];
-  text::FormatBounded(text, sizeof(text), "%lu", static_cast<unsigned long>(value));
-  return text;
-}
-
 // One JSON object, its members appended in order. (Appended rather than
 // joined with +: the temporaries of long chains of + grew the program.)
 class JsonObject {
@@ -159,14 +145,14 @@ class JsonObject {
 
 std::string JsonDevice(const DeviceView& device) {
   JsonObject json;
-  json.Number("index", UnsignedText(device.index))
+  json.Number("index", NumberText(device.index))
       .Text("part_number", device.partNumber)
       .Text("psid", device.psid)
       .Text("status_text", device.statusText);
   if (device.statuses.empty()) {
     json.Null("status");
   } else {
-    json.Number("status", SignedText(device.status()));
+    json.Number("status", NumberText(device.status()));
   }
   return json.Bool("examined", device.examined())
       .Text("left_out_by", LeftOutByText(device.leftOutBy))
@@ -187,24 +173,24 @@ std::string JsonDevices(const FirmwareCheckReport* report) {
 void PrintJson(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport* report = verdict.report;
   JsonObject json;
-  json.Number("format_version", SignedText(kJsonFormatVersion));
+  json.Number("format_version", NumberText(kJsonFormatVersion));
   if (report != nullptr) {
-    json.Number("status", SignedText(report->status))
+    json.Number("status", NumberText(report->status))
         .Text("status_meaning", StatusMeaning(options, verdict))
-        .Number("result", SignedText(report->result))
+        .Number("result", NumberText(report->result))
         .Text("result_meaning", FirmwareResultMeaning(report->result));
   } else {
     json.Null("status").Text("status_meaning", "not determined").Null("result").Null("result_meaning");
   }
   json.Text("mode", options.update ? "update" : "query");
   if (report != nullptr && report->toolExitCodeKnown) {
-    json.Number("tool_exit_code", UnsignedText(report->toolExitCode));
+    json.Number("tool_exit_code", NumberText(report->toolExitCode));
   } else {
     json.Null("tool_exit_code");
   }
   if (report != nullptr) {
-    json.Number("devices_reported", UnsignedText(report->devicesReported))
-        .Number("devices_examined", UnsignedText(report->devicesExamined));
+    json.Number("devices_reported", NumberText(report->devicesReported))
+        .Number("devices_examined", NumberText(report->devicesExamined));
   } else {
     json.Null("devices_reported").Null("devices_examined");
   }
@@ -227,10 +213,10 @@ std::string_view ValueOrNone(const std::optional<std::string>& value) {
 
 // One line for a device: what it said and what was decided about it.
 void PrintDevice(const DeviceView& device) {
-  Print({"device ", UnsignedText(device.index), ": part number ", ValueOrNone(device.partNumber),
+  Print({"device ", NumberText(device.index), ": part number ", ValueOrNone(device.partNumber),
          ", PSID ", ValueOrNone(device.psid)});
   if (device.statusText) {
-    Print({", status \"", *device.statusText, "\" (", SignedText(device.status()), ")"});
+    Print({", status \"", *device.statusText, "\" (", NumberText(device.status()), ")"});
   } else {
     Print({", no status"});
   }
@@ -243,11 +229,11 @@ void PrintDevice(const DeviceView& device) {
 
 void PrintText(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport& report = *verdict.report;
-  Print({"status: ", SignedText(report.status), " (", StatusMeaning(options, verdict),
-         ")\nresult: ", SignedText(report.result), " (", FirmwareResultMeaning(report.result), ")\n"});
-  if (report.toolExitCodeKnown) Print({"tool exit code: ", UnsignedText(report.toolExitCode), "\n"});
-  Print({"devices: ", UnsignedText(report.devicesReported), " reported, ",
-         UnsignedText(report.devicesExamined), " examined\n"});
+  Print({"status: ", NumberText(report.status), " (", StatusMeaning(options, verdict),
+         ")\nresult: ", NumberText(report.result), " (", FirmwareResultMeaning(report.result), ")\n"});
+  if (report.toolExitCodeKnown) Print({"tool exit code: ", NumberText(report.toolExitCode), "\n"});
+  Print({"devices: ", NumberText(report.devicesReported), " reported, ",
+         NumberText(report.devicesExamined), " examined\n"});
   for (const DeviceView& device : report.devices) PrintDevice(device);
 }
 
@@ -274,7 +260,7 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
   const FirmwareCheckReport& report = *verdict.report;
   // Not the same as "all up to date": the filters left nothing to look at.
   if (report.devicesReported > 0 && report.devicesExamined == 0) {
-    std::fputs(("fwcheck: the report held " + UnsignedText(report.devicesReported) +
+    std::fputs(("fwcheck: the report held " + NumberText(report.devicesReported) +
                 " devices, and the part-number list or the OEM filter left out every one\n")
                    .c_str(),
                stderr);
@@ -322,13 +308,9 @@ int main(int argc, char** argv) {
   }
   bool supportedList = !options.supported.empty();
   const std::vector<const char*>& list = supportedList ? options.supported : options.skipped;
-  FirmwareCheckRequest request;
-  request.toolDirectory = options.toolDirectory;
-  request.update = options.update;
-  request.oemFilter = options.oemFilter;
-  request.partNumbers = list.data();
-  request.count = static_cast<int32_t>(list.size());
-  request.supportedList = supportedList;
+  FirmwareCheckRequest request =
+      CheckRequestFor(options.toolDirectory, options.update, options.oemFilter, list.data(),
+                      static_cast<int32_t>(list.size()), supportedList);
   request.timeoutMs = options.timeoutMs;
   FirmwareCheckReport report;
   CheckFirmware(0, request, &report);
