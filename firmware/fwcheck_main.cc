@@ -9,7 +9,6 @@
 // reason is on standard error); 2 bad usage. With --detailed-exitcode an
 // answer gives 0, 3 or 4 (see DetailedExitCode).
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
@@ -17,8 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "common/bounded_text.h"
+#include "common/number_text.h"
 #include "common/version.h"
+#include "firmware/fwcheck_options.h"
 #include "firmware/invocation.h"
 #include "platform/command_line.h"
 #include "platform/os.h"
@@ -35,9 +35,6 @@ constexpr int kExitDeviceProblem = 4;
 // The version of the --json object's members and their meanings.
 constexpr int kJsonFormatVersion = 1;
 
-// The longest time limit whose milliseconds fit the request.
-constexpr unsigned long kMaxTimeoutSeconds = 0xFFFFFFFFu / 1000;
-
 constexpr char kUsage[] =
     "usage: fwcheck [--update] [--oem-filter] [--supported PN]... [--skip PN]...\n"
     "               [--timeout SECONDS] [--debuglog FILE] [--json] [--detailed-exitcode]\n"
@@ -52,133 +49,11 @@ constexpr char kUsage[] =
     "--detailed-exitcode a check that ran gives 0 nothing to do, 3 an update is\n"
     "required (query) or was made (update), 4 a device reported a problem (query).\n";
 
-struct Options {
-  bool update = false;
-  bool oemFilter = false;
-  bool json = false;
-  bool detailedExitCode = false;
-  bool help = false;
-  bool version = false;
-  std::vector<const char*> supported;
-  std::vector<const char*> skipped;
-  const char* debugLog = nullptr;
-  const char* toolDirectory = nullptr;
-  uint32_t timeoutMs = 0;
-};
-
 // What was found, or why there is no answer.
 struct Verdict {
   const FirmwareCheckReport* report = nullptr;  // null: nothing ran
   std::string reason;                           // empty: the check gave an answer
   bool failed() const { return !reason.empty(); }
-};
-
-// Seconds as a positive whole number that fits; 0 when it is not one.
-uint32_t TimeoutMsOf(const char* text) {
-  if (*text == '\0' || std::strspn(text, "0123456789") != std::strlen(text)) return 0;
-  if (std::strlen(text) > 7) return 0;
-  unsigned long seconds = std::strtoul(text, nullptr, 10);
-  return seconds <= kMaxTimeoutSeconds ? static_cast<uint32_t>(seconds * 1000) : 0;
-}
-
-class OptionParser {
- public:
-  OptionParser(int argc, char** argv, Options* options)
-      : argc_(argc), argv_(argv), options_(options) {}
-
-  // False, with the reason in `error_`, when the arguments are not usable.
-  bool Parse() {
-    bool optionsEnded = false;
-    for (at_ = 1; at_ < argc_; ++at_) {
-      const char* arg = argv_[at_];
-      if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-        optionsEnded = true;
-      } else if (!optionsEnded && arg[0] == '-') {
-        if (!TakeOption(arg)) return false;
-        if (options_->help || options_->version) return true;
-      } else if (options_->toolDirectory != nullptr) {
-        return Error("more than one tool folder: ", arg);
-      } else if (*arg == '\0') {
-        return Error("empty tool folder");
-      } else {
-        options_->toolDirectory = arg;
-      }
-    }
-    if (options_->toolDirectory == nullptr) return Error("no tool folder given");
-    if (!options_->supported.empty() && !options_->skipped.empty()) {
-      return Error("--supported and --skip cannot be given together");
-    }
-    if (options_->update && options_->timeoutMs != 0) {
-      return Error("--timeout cannot be given with --update: an update is never cut short");
-    }
-    return true;
-  }
-
-  const std::string& error() const { return error_; }
-
- private:
-  bool TakeOption(const char* arg) {
-    if (std::strcmp(arg, "--update") == 0) {
-      options_->update = true;
-    } else if (std::strcmp(arg, "--oem-filter") == 0) {
-      options_->oemFilter = true;
-    } else if (std::strcmp(arg, "--json") == 0) {
-      options_->json = true;
-    } else if (std::strcmp(arg, "--detailed-exitcode") == 0) {
-      options_->detailedExitCode = true;
-    } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-      options_->help = true;
-    } else if (std::strcmp(arg, "--version") == 0) {
-      options_->version = true;
-    } else if (std::strcmp(arg, "--supported") == 0) {
-      return TakeListEntry(arg, &options_->supported);
-    } else if (std::strcmp(arg, "--skip") == 0) {
-      return TakeListEntry(arg, &options_->skipped);
-    } else if (std::strcmp(arg, "--debuglog") == 0) {
-      return TakeValue(arg, "file", &options_->debugLog);
-    } else if (std::strcmp(arg, "--timeout") == 0) {
-      const char* value = nullptr;
-      if (!TakeValue(arg, "number of seconds", &value)) return false;
-      options_->timeoutMs = TimeoutMsOf(value);
-      if (options_->timeoutMs == 0) {
-        return Error("--timeout needs a whole number of seconds from 1: ", value);
-      }
-    } else {
-      return Error("unknown option ", arg);
-    }
-    return true;
-  }
-
-  bool TakeListEntry(const char* option, std::vector<const char*>* list) {
-    const char* value = nullptr;
-    if (!TakeValue(option, "part number", &value)) return false;
-    // Blanks alone occur in every part-number line: every device or none.
-    if (value[std::strspn(value, " \t\r\n\v\f")] == '\0') {
-      return Error("blank part number after ", option);
-    }
-    list->push_back(value);
-    return true;
-  }
-
-  // The option's value, never empty: an empty part number would leave out
-  // every device or none.
-  bool TakeValue(const char* option, const char* what, const char** value) {
-    if (at_ + 1 >= argc_) return Error((std::string("missing ") + what + " after ").c_str(), option);
-    *value = argv_[++at_];
-    if (**value == '\0') return Error((std::string("empty ") + what + " after ").c_str(), option);
-    return true;
-  }
-
-  bool Error(const char* message, const char* detail = "") {
-    error_ = std::string(message) + detail;
-    return false;
-  }
-
-  int argc_;
-  char** argv_;
-  Options* options_;
-  int at_ = 1;
-  std::string error_;
 };
 
 // Whether --json comes before the options end: even bad usage then gets its object.
@@ -211,20 +86,6 @@ const char* StatusMeaning(const Options& options, const Verdict& verdict) {
   }
   int32_t status = report.status;
   return status >= 0 && status <= 10 ? kMeanings[status] : "unknown status";
-}
-
-// Numbers as text. (Formatted by hand: printf would add its whole machinery
-// to the program.)
-std::string SignedText(int32_t value) {
-  char text[12];
-  text::FormatBounded(text, sizeof(text), "%d", static_cast<int>(value));
-  return text;
-}
-
-std::string UnsignedText(uint32_t value) {
-  char text[11];
-  text::FormatBounded(text, sizeof(text), "%lu", static_cast<unsigned long>(value));
-  return text;
 }
 
 // One JSON object, its members appended in order. (Appended rather than
@@ -284,14 +145,14 @@ class JsonObject {
 
 std::string JsonDevice(const DeviceView& device) {
   JsonObject json;
-  json.Number("index", UnsignedText(device.index))
+  json.Number("index", NumberText(device.index))
       .Text("part_number", device.partNumber)
       .Text("psid", device.psid)
       .Text("status_text", device.statusText);
   if (device.statuses.empty()) {
     json.Null("status");
   } else {
-    json.Number("status", SignedText(device.status()));
+    json.Number("status", NumberText(device.status()));
   }
   return json.Bool("examined", device.examined())
       .Text("left_out_by", LeftOutByText(device.leftOutBy))
@@ -312,24 +173,24 @@ std::string JsonDevices(const FirmwareCheckReport* report) {
 void PrintJson(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport* report = verdict.report;
   JsonObject json;
-  json.Number("format_version", SignedText(kJsonFormatVersion));
+  json.Number("format_version", NumberText(kJsonFormatVersion));
   if (report != nullptr) {
-    json.Number("status", SignedText(report->status))
+    json.Number("status", NumberText(report->status))
         .Text("status_meaning", StatusMeaning(options, verdict))
-        .Number("result", SignedText(report->result))
+        .Number("result", NumberText(report->result))
         .Text("result_meaning", FirmwareResultMeaning(report->result));
   } else {
     json.Null("status").Text("status_meaning", "not determined").Null("result").Null("result_meaning");
   }
   json.Text("mode", options.update ? "update" : "query");
   if (report != nullptr && report->toolExitCodeKnown) {
-    json.Number("tool_exit_code", UnsignedText(report->toolExitCode));
+    json.Number("tool_exit_code", NumberText(report->toolExitCode));
   } else {
     json.Null("tool_exit_code");
   }
   if (report != nullptr) {
-    json.Number("devices_reported", UnsignedText(report->devicesReported))
-        .Number("devices_examined", UnsignedText(report->devicesExamined));
+    json.Number("devices_reported", NumberText(report->devicesReported))
+        .Number("devices_examined", NumberText(report->devicesExamined));
   } else {
     json.Null("devices_reported").Null("devices_examined");
   }
@@ -352,10 +213,10 @@ std::string_view ValueOrNone(const std::optional<std::string>& value) {
 
 // One line for a device: what it said and what was decided about it.
 void PrintDevice(const DeviceView& device) {
-  Print({"device ", UnsignedText(device.index), ": part number ", ValueOrNone(device.partNumber),
+  Print({"device ", NumberText(device.index), ": part number ", ValueOrNone(device.partNumber),
          ", PSID ", ValueOrNone(device.psid)});
   if (device.statusText) {
-    Print({", status \"", *device.statusText, "\" (", SignedText(device.status()), ")"});
+    Print({", status \"", *device.statusText, "\" (", NumberText(device.status()), ")"});
   } else {
     Print({", no status"});
   }
@@ -368,11 +229,11 @@ void PrintDevice(const DeviceView& device) {
 
 void PrintText(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport& report = *verdict.report;
-  Print({"status: ", SignedText(report.status), " (", StatusMeaning(options, verdict),
-         ")\nresult: ", SignedText(report.result), " (", FirmwareResultMeaning(report.result), ")\n"});
-  if (report.toolExitCodeKnown) Print({"tool exit code: ", UnsignedText(report.toolExitCode), "\n"});
-  Print({"devices: ", UnsignedText(report.devicesReported), " reported, ",
-         UnsignedText(report.devicesExamined), " examined\n"});
+  Print({"status: ", NumberText(report.status), " (", StatusMeaning(options, verdict),
+         ")\nresult: ", NumberText(report.result), " (", FirmwareResultMeaning(report.result), ")\n"});
+  if (report.toolExitCodeKnown) Print({"tool exit code: ", NumberText(report.toolExitCode), "\n"});
+  Print({"devices: ", NumberText(report.devicesReported), " reported, ",
+         NumberText(report.devicesExamined), " examined\n"});
   for (const DeviceView& device : report.devices) PrintDevice(device);
 }
 
@@ -399,7 +260,7 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
   const FirmwareCheckReport& report = *verdict.report;
   // Not the same as "all up to date": the filters left nothing to look at.
   if (report.devicesReported > 0 && report.devicesExamined == 0) {
-    std::fputs(("fwcheck: the report held " + UnsignedText(report.devicesReported) +
+    std::fputs(("fwcheck: the report held " + NumberText(report.devicesReported) +
                 " devices, and the part-number list or the OEM filter left out every one\n")
                    .c_str(),
                stderr);
@@ -447,13 +308,9 @@ int main(int argc, char** argv) {
   }
   bool supportedList = !options.supported.empty();
   const std::vector<const char*>& list = supportedList ? options.supported : options.skipped;
-  FirmwareCheckRequest request;
-  request.toolDirectory = options.toolDirectory;
-  request.update = options.update;
-  request.oemFilter = options.oemFilter;
-  request.partNumbers = list.data();
-  request.count = static_cast<int32_t>(list.size());
-  request.supportedList = supportedList;
+  FirmwareCheckRequest request =
+      CheckRequestFor(options.toolDirectory, options.update, options.oemFilter, list.data(),
+                      static_cast<int32_t>(list.size()), supportedList);
   request.timeoutMs = options.timeoutMs;
   FirmwareCheckReport report;
   CheckFirmware(0, request, &report);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
+#include "common/number_text.h"
 #include "firmware/runner.h"
 #include "platform/os.h"
 
@@ -53,18 +54,6 @@ text::Result BuildToolCall(char* toolPath, char* commandLine, const char* toolDi
   if (length == 0) return text::kInvalidArgument;
   if (length >= kFwCommandLineCapacity) return text::kInsufficientBuffer;
   return BuildCommandLine(commandLine, toolPath, query);
-}
-
-FirmwareCheckRequest RequestOf(const char* toolDirectory, int32_t queryFlag, bool oemFilter,
-                               const char* const* partNumbers, int32_t count, bool supportedList) {
-  FirmwareCheckRequest request;
-  request.toolDirectory = toolDirectory;
-  request.update = queryFlag == 0;
-  request.oemFilter = oemFilter;
-  request.partNumbers = partNumbers;
-  request.count = count;
-  request.supportedList = supportedList;
-  return request;
 }
 
 int32_t Fail(LogHandle handle, FirmwareCheckReport* report, FirmwareStatus status, int32_t result,
@@ -156,9 +145,10 @@ int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t quer
                        bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
                        int32_t count, bool supportedList) {
   FirmwareCheckReport report;
-  int32_t result = RunCheck(
-      handle, RequestOf(toolDirectory, queryFlag, oemFilter, partNumbers, count, supportedList),
-      &report);
+  int32_t result = RunCheck(handle,
+                            CheckRequestFor(toolDirectory, queryFlag == 0, oemFilter, partNumbers,
+                                            count, supportedList),
+                            &report);
   *status = report.status;
   return result;
 }
@@ -217,7 +207,7 @@ std::string UpdateProblemReason(const FirmwareCheckReport& report) {
     for (const UpdateProblem& problem : kUpdateProblems) {
       if (device.reports(problem.status)) {
         return std::string("the update reported a device problem: ") + problem.text +
-               " (device " + std::to_string(device.index) + ")";
+               " (device " + NumberText(device.index) + ")";
       }
     }
   }
@@ -241,7 +231,7 @@ std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
   // A report cut short, or with line ends the parser does not know, leaves
   // a device without a status: nothing says it is fine.
   if (const DeviceView* device = SilentDevice(report)) {
-    return "device " + std::to_string(device->index) + " reported no status";
+    return "device " + NumberText(device->index) + " reported no status";
   }
   return "";
 }

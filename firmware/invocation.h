@@ -55,6 +55,22 @@ struct FirmwareCheckRequest {
   RunTick tick;
 };
 
+// The request for one check, however it is started (timeout and tick left
+// unset); it points into `toolDirectory` and `partNumbers`, which must outlive it.
+inline FirmwareCheckRequest CheckRequestFor(const char* toolDirectory, bool update,
+                                            bool oemFilter, const char* const* partNumbers,
+                                            int32_t count, bool supportedList) {
+  FirmwareCheckRequest request;
+  request.toolDirectory = toolDirectory;
+  request.update = update;
+  request.oemFilter = oemFilter;
+  request.partNumbers = partNumbers;
+  request.count = count;
+  request.supportedList = supportedList;
+  return request;
+}
+
+
 // What one check found, beyond its status and result.
 struct FirmwareCheckReport {
   FirmwareStatus status = kFwUpToDate;

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "common/bounded_text.h"
+#include "common/number_text.h"
 
 bool DebugLogEnabled = false;
 DebugLogFile DebugLogStream;
@@ -155,9 +155,7 @@ void LogMessageParam(LogHandle handle, const char* templ, const char* value) {
 }
 
 void LogMessageNumber(LogHandle handle, const char* templ, uint32_t value) {
-  char text[11];  // at most 10 digits
-  text::FormatBounded(text, sizeof(text), "%lu", static_cast<unsigned long>(value));
-  LogMessageParam(handle, templ, text);
+  LogMessageParam(handle, templ, NumberText(value).c_str());
 }
 
 void CloseDebugLog() {

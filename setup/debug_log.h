@@ -46,7 +46,7 @@ void LogMessage(LogHandle handle, const char* text);
 // Writes `templ` with its first "[1]" replaced by `value` as one line, kept
 // like LogMessage's; a template without the marker is written alone.
 void LogMessageParam(LogHandle handle, const char* templ, const char* value);
-// LogMessageParam with `value` as text, as "%lu" formats it.
+// LogMessageParam with `value` as text (NumberText).
 void LogMessageNumber(LogHandle handle, const char* templ, uint32_t value);
 // Forgets the lines kept from before the log opened: a new run begins.
 void DiscardEarlyLogLines();

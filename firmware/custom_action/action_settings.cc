@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/number_text.h"
 #include "platform/os.h"
 
 namespace {
@@ -158,7 +159,7 @@ bool ReadSettingsFromProperties(uint32_t session, FirmwareActionSettings* settin
     }
     if (result != os::kErrorSuccess) {
       *error = std::string("the property ") + setting.name + " could not be read (error " +
-               std::to_string(result) + ")";
+               NumberText(result) + ")";
       return false;
     }
     if (!Apply(setting, value, settings, &listGiven, error)) return false;
@@ -220,12 +221,7 @@ FirmwareCheckRequest RequestFor(const FirmwareActionSettings& settings, bool upd
                                 std::vector<const char*>* partNumbers) {
   partNumbers->clear();
   for (const std::string& entry : settings.partNumbers) partNumbers->push_back(entry.c_str());
-  FirmwareCheckRequest request;
-  request.toolDirectory = settings.toolDirectory.c_str();
-  request.update = update;
-  request.oemFilter = settings.oemFilter;
-  request.partNumbers = partNumbers->data();
-  request.count = static_cast<int32_t>(partNumbers->size());
-  request.supportedList = settings.supportedList;
-  return request;
+  return CheckRequestFor(settings.toolDirectory.c_str(), update, settings.oemFilter,
+                         partNumbers->data(), static_cast<int32_t>(partNumbers->size()),
+                         settings.supportedList);
 }

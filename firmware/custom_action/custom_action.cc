@@ -3,6 +3,7 @@
 #include <exception>
 #include <vector>
 
+#include "common/number_text.h"
 #include "firmware/custom_action/action_settings.h"
 #include "platform/os.h"
 
@@ -31,7 +32,7 @@ void SetProperty(uint32_t session, const char* action, const char* name, const s
   uint32_t result = os::Current().SetSessionProperty(session, name, value.c_str());
   if (result != os::kErrorSuccess) {
     std::string line = std::string(action) + ": the property " + name +
-                       " could not be set (error " + std::to_string(result) + ")";
+                       " could not be set (error " + NumberText(result) + ")";
     LogMessage(session, line.c_str());
   }
 }
@@ -107,25 +108,35 @@ bool QueryGoesOn(void* context) {
   return !watch->cancelled;
 }
 
+// "status S, result R", for the log.
+std::string OutcomeText(const FirmwareCheckReport& report) {
+  std::string text = "status ";
+  text += NumberText(report.status);
+  text += ", result ";
+  text += NumberText(report.result);
+  return text;
+}
+
 // What the query found, as the check's properties and in the log.
 void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
                   const FirmwareCheckRequest& request, const FirmwareCheckReport& report) {
   std::string failure = FirmwareCheckFailureReason(request, report);
   bool updateRequired = failure.empty() && report.status == kFwUpdateRequired;
 
-  SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", std::to_string(report.status));
-  SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", std::to_string(report.result));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", NumberText(report.status));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", NumberText(report.result));
   SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_REPORTED",
-              std::to_string(report.devicesReported));
+              NumberText(report.devicesReported));
   SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_EXAMINED",
-              std::to_string(report.devicesExamined));
+              NumberText(report.devicesExamined));
   SetProperty(session, "CheckFirmware", kUpdateDataProperty, EncodeUpdateData(settings));
-  std::string outcome = "status " + std::to_string(report.status) + ", result " +
-                        std::to_string(report.result) + ", update required: " +
-                        (updateRequired ? "yes" : "no");
+  std::string outcome = OutcomeText(report);
+  outcome += updateRequired ? ", update required: yes" : ", update required: no";
   LogMessageParam(session, "CheckFirmware: [1]", outcome.c_str());
-  std::string devices = "devices reported: " + std::to_string(report.devicesReported) +
-                        ", examined: " + std::to_string(report.devicesExamined);
+  std::string devices = "devices reported: ";
+  devices += NumberText(report.devicesReported);
+  devices += ", examined: ";
+  devices += NumberText(report.devicesExamined);
   LogMessageParam(session, "CheckFirmware: [1]", devices.c_str());
   if (!failure.empty()) ReportCheckFailure(session, failure);
   // Last: whatever stops the action before leaves no update asked for.
@@ -146,7 +157,7 @@ uint32_t CheckFirmwareOrThrow(uint32_t session) {
   if (!settings.toolDirectory.empty() && !MakeFull(&settings.toolDirectory)) {
     ReportCheckFailure(session, "FIRMWARE_TOOL_DIR \"" + settings.toolDirectory +
                                     "\" cannot be made a full path (error " +
-                                    std::to_string(os::Current().LastError()) + ")");
+                                    NumberText(os::Current().LastError()) + ")");
     return kActionSuccess;
   }
   std::vector<const char*> partNumbers;
@@ -169,7 +180,7 @@ uint32_t CheckFirmwareOrThrow(uint32_t session) {
 bool ReportUpdateTime(void* context) {
   auto* watch = static_cast<Watch*>(context);
   ++watch->reports;
-  std::string line = "The firmware update has run for " + std::to_string(watch->reports) +
+  std::string line = "The firmware update has run for " + NumberText(watch->reports) +
                      (watch->reports == 1 ? " minute." : " minutes.");
   watch->Send(os::kMessageActionData, {line.c_str()});
   return true;
@@ -232,7 +243,7 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
   bool untranslatable = read == os::kErrorNoUnicodeTranslation;
   if (read != os::kErrorSuccess && !untranslatable) {
     return FailedUpdate(session,
-                        "the CustomActionData could not be read (error " + std::to_string(read) + ")",
+                        "the CustomActionData could not be read (error " + NumberText(read) + ")",
                         false);
   }
   FirmwareActionSettings settings;
@@ -255,8 +266,7 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
     CancelButtonHidden hidden(&watch);
     CheckFirmware(session, request, &report);
   }
-  std::string outcome =
-      "status " + std::to_string(report.status) + ", result " + std::to_string(report.result);
+  std::string outcome = OutcomeText(report);
   std::string failure = FirmwareCheckFailureReason(request, report);
   uint32_t result = kActionSuccess;
   if (!failure.empty()) {
