@@ -97,10 +97,10 @@ void CheckReinstall(const std::vector<std::string>& args, const std::string& set
   if (reinstall != (package && status == kProductFromOtherPackage)) std::abort();
 }
 
-// The length of the command line the system gets: the program in the
-// shell's quotes, a blank, the parameters and the terminator.
+// The length of the command line the system gets, in UTF-16 units: the
+// program in the shell's quotes, a blank, the parameters and the terminator.
 size_t CommandLength(const std::string& program, const std::string& parameters) {
-  return 1 + program.size() + 1 + 1 + parameters.size() + 1;
+  return 1 + Utf16Length(program) + 1 + 1 + Utf16Length(parameters) + 1;
 }
 
 // msiexec starts only with a command the system takes whole, and whenever it does.
