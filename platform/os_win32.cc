@@ -316,7 +316,9 @@ class Win32Os final : public Os {
   }
 
   // By the wide call: the 8-bit one refuses a path longer than MAX_PATH
-  // (error 206), and a tool folder may lie deeper.
+  // (error 206), and a folder named with ".." may be longer than the full
+  // path it names. The full path stays within MAX_PATH, as a program is
+  // started from no longer one.
   uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
     int wide_size = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
     if (wide_size == 0) return 0;
@@ -327,7 +329,9 @@ class Win32Os final : public Os {
     std::unique_ptr<wchar_t[]> wide_full(new wchar_t[needed]);
     DWORD length = ::GetFullPathNameW(wide_path.get(), needed, wide_full.get(), nullptr);
     std::string full;
-    if (length == 0 || length >= needed || !AnsiText(wide_full.get(), static_cast<int>(length), &full)) {
+    if (length >= MAX_PATH) ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    if (length == 0 || length >= needed || length >= MAX_PATH ||
+        !AnsiText(wide_full.get(), static_cast<int>(length), &full)) {
       return 0;
     }
     if (full.size() >= size) return static_cast<uint32_t>(full.size() + 1);
