@@ -27,6 +27,9 @@ inline constexpr uint32_t kErrorBrokenPipe = 109;
 inline constexpr uint32_t kErrorNoMoreItems = 259;
 inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
+// ERROR_INSTALL_FAILURE: a failed install, as msiexec ends and as a custom
+// action fails one; setup.exe gives it when msiexec's outcome is unknown.
+inline constexpr uint32_t kErrorInstallFailure = 1603;
 inline constexpr uint32_t kMaxPath = 32768;  // longest path the system gives back
 
 // Windows Installer: message types (INSTALLMESSAGE_...), the answer of a
@@ -271,9 +274,6 @@ class ForwardingOs : public Os {
   uint16_t AddGlobalAtom(const char* name) override { return next_.AddGlobalAtom(name); }
   uint16_t FindGlobalAtom(const char* name) override { return next_.FindGlobalAtom(name); }
   bool DeleteGlobalAtom(uint16_t atom) override { return next_.DeleteGlobalAtom(atom); }
-
- protected:
-  Os& next() { return next_; }
 
  private:
   Os& next_;

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <msiquery.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -314,8 +315,28 @@ class Win32Os final : public Os {
     return ::TerminateProcess(AsWin(process), exit_code) != FALSE;
   }
 
+  // By the wide call: the 8-bit one refuses a path longer than MAX_PATH
+  // (error 206), and a folder named with ".." may be longer than the full
+  // path it names. The full path stays within MAX_PATH, as a program is
+  // started from no longer one.
   uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
-    return ::GetFullPathNameA(path, size, buffer, nullptr);
+    int wide_size = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (wide_size == 0) return 0;
+    std::unique_ptr<wchar_t[]> wide_path(new wchar_t[wide_size]);
+    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide_path.get(), wide_size);
+    DWORD needed = ::GetFullPathNameW(wide_path.get(), 0, nullptr, nullptr);
+    if (needed == 0) return 0;
+    std::unique_ptr<wchar_t[]> wide_full(new wchar_t[needed]);
+    DWORD length = ::GetFullPathNameW(wide_path.get(), needed, wide_full.get(), nullptr);
+    std::string full;
+    if (length >= MAX_PATH) ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    if (length == 0 || length >= needed || length >= MAX_PATH ||
+        !AnsiText(wide_full.get(), static_cast<int>(length), &full)) {
+      return 0;
+    }
+    if (full.size() >= size) return static_cast<uint32_t>(full.size() + 1);
+    std::memcpy(buffer, full.c_str(), full.size() + 1);
+    return static_cast<uint32_t>(full.size());
   }
 
   uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,

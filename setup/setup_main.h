@@ -5,13 +5,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/os.h"
+
 // Run results of the program's own, besides msiexec's exit code.
 inline constexpr int kSetupMsiexecNotStarted = 1;
 inline constexpr int kSetupNoModulePath = 2;
 inline constexpr int kSetupNoModuleHandle = 3;
 // msiexec ran but the wait for it failed or its exit code could not be read:
 // the outcome is unknown and must not read as success (ERROR_INSTALL_FAILURE).
-inline constexpr int kSetupExitCodeUnknown = 1603;
+inline constexpr int kSetupExitCodeUnknown = static_cast<int>(os::kErrorInstallFailure);
 
 // The whole run; returns the process exit code.
 int SetupMain(int argc, char** argv);

@@ -11,6 +11,7 @@
 
 #include "firmware/custom_action/action_settings.h"
 #include "tests/fake_os.h"
+#include "tests/simulated_tool_os.h"
 #include "tests/test_support.h"
 
 using testing_support::FakeInstallerSession;
@@ -400,6 +401,24 @@ TEST_F(CustomActionTest, ACancelEndsTheQueryButNotTheUpdate) {
     EXPECT_EQ(session_.Property("FIRMWARE_UPDATE_REQUIRED"), "") << c.name;
     EXPECT_EQ(session_.AtomCount(kRestartMarker), 0) << c.name;
   }
+}
+
+// A query whose tool hangs is ended at the time limit; the check failed, the
+// install goes on.
+TEST_F(CustomActionTest, AQueryThatHangsIsEndedAtTheTimeLimit) {
+  testing_support::SimulatedToolOs tool;  // on the session, for everything but the tool
+  tool.WriteChunks({kUpdateRequired});
+  tool.ends_at_ms = 60 * 60 * 1000;
+  os::ScopedOs scoped(tool);
+  session_.properties = {{"FIRMWARE_TOOL_DIR", "C:\\fw"}};
+  EXPECT_EQ(CheckFirmwareAction(kSession), kActionSuccess);
+  EXPECT_EQ(tool.terminated.size(), 1u);
+  EXPECT_GE(tool.now(), kInstallerQueryTimeoutMs);
+  EXPECT_LT(tool.now(), kInstallerQueryTimeoutMs + 2000u);
+  EXPECT_EQ(session_.Property("FIRMWARE_RESULT"), "5003");
+  EXPECT_EQ(session_.Property("FIRMWARE_CHECK_FAILED"), "1");
+  EXPECT_EQ(session_.Property("FIRMWARE_UPDATE_REQUIRED"), "");
+  EXPECT_TRUE(Logged("CheckFirmware: the check failed: timed out")) << AllLogged();
 }
 
 // What the installer hears of an update, and the restart asked for after one

@@ -11,6 +11,7 @@
 
 #include "firmware/runner.h"
 #include "platform/os.h"
+#include "tests/simulated_tool_os.h"
 #include "tests/test_support.h"
 
 using testing_support::CapturedLog;
@@ -228,97 +229,14 @@ TEST(InvocationTest, PartNumberListsAndOemFilterReachTheParser) {
 // The tool simulated through the seam: its output comes in the given chunks,
 // one per read, on a clock of its own; what it was started with is kept.
 
-class ScriptedToolOs : public os::ForwardingOs {
- public:
-  std::vector<std::string> chunks;
-  uint64_t ends_at_ms = 0;  // it ends once its chunks are read and this time has come
-  uint32_t exit_code = 0;
-  std::vector<uint32_t> first_exit_codes;  // answers before `exit_code` applies
-  bool exit_code_fails = false;
-  bool wait_fails = false;
-  bool full_path_fails = false;
-  std::string current_folder = "C:\\work";
-  uint32_t full_path_length = 0;  // when not 0: the length FullPathName claims
-
-  bool started = false;
-  std::string application;
-  std::string command_line;
-  std::vector<os::Handle> terminated;
-
-  bool MakePipe(os::Handle* read_end, os::Handle* write_end, os::Handle* read_event) override {
-    *read_end = 201;
-    *write_end = 202;
-    *read_event = 204;
-    return true;
-  }
-  bool StartProcess(const char* app, char* line, bool, os::Handle, os::Handle* process) override {
-    started = true;
-    application = app != nullptr ? app : "(none)";
-    command_line = line;
-    *process = 203;
-    return true;
-  }
-  bool Close(os::Handle) override { return true; }
-  uint64_t TickCount() override { return now_; }
-  uint32_t WaitForProcess(os::Handle, uint32_t timeout_ms) override {
-    if (wait_fails) return os::kWaitFailed;
-    if (next_ < chunks.size()) return os::kWaitTimeout;
-    Pass(timeout_ms);
-    return Ended() ? os::kWaitObject0 : os::kWaitTimeout;
-  }
-  bool ExitCodeOfProcess(os::Handle, uint32_t* code) override {
-    if (exit_code_fails) return false;
-    if (exit_code_questions_ < first_exit_codes.size()) {
-      *code = first_exit_codes[exit_code_questions_++];
-    } else {
-      *code = Ended() ? exit_code : os::kStillActive;
-    }
-    return true;
-  }
-  os::ReadStatus ReadOutput(os::Handle, os::Handle, os::Handle process, char* buffer,
-                            uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) override {
-    *bytes_read = 0;
-    if (next_ < chunks.size()) {
-      const std::string& chunk = chunks[next_++];
-      *bytes_read = static_cast<uint32_t>(std::min<size_t>(size, chunk.size()));
-      std::memcpy(buffer, chunk.data(), *bytes_read);
-      return os::ReadStatus::kData;
-    }
-    if (Ended()) return os::ReadStatus::kEndOfData;
-    Pass(timeout_ms);
-    if (!Ended()) return os::ReadStatus::kTimeout;
-    return process != os::kNoHandle ? os::ReadStatus::kProcessEnded : os::ReadStatus::kEndOfData;
-  }
-  bool TerminateProcess(os::Handle process, uint32_t) override {
-    terminated.push_back(process);
-    ends_at_ms = now_;
-    return true;
-  }
-  // A path beginning with a drive is full; any other is taken from the current folder.
-  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
-    if (full_path_fails) return 0;
-    std::string full = std::strchr(path, ':') != nullptr ? path : current_folder + "\\" + path;
-    if (full_path_length != 0) return full_path_length;
-    if (full.size() >= size) return static_cast<uint32_t>(full.size() + 1);
-    std::memcpy(buffer, full.c_str(), full.size() + 1);
-    return static_cast<uint32_t>(full.size());
-  }
-
- private:
-  bool Ended() const { return next_ >= chunks.size() && now_ >= ends_at_ms; }
-  void Pass(uint32_t ms) { now_ = std::min<uint64_t>(now_ + ms, std::max(now_, ends_at_ms)); }
-
-  uint64_t now_ = 0;
-  size_t next_ = 0;
-  size_t exit_code_questions_ = 0;
-};
+using testing_support::SimulatedToolOs;
 
 struct ScriptedCheck {
   FirmwareCheckReport report;
   std::vector<std::string> log;
 };
 
-ScriptedCheck CheckScripted(ScriptedToolOs& tool, const FirmwareCheckRequest& request) {
+ScriptedCheck CheckScripted(SimulatedToolOs& tool, const FirmwareCheckRequest& request) {
   os::ScopedOs scoped(tool);
   CapturedLog log;
   ScriptedCheck check;
@@ -412,8 +330,8 @@ TEST(InvocationTest, ReportsAndFailureRules) {
        "the tool was not seen to end"},
   };
   // The tool as the case has it behave.
-  auto script = [](const Case& c, ScriptedToolOs* tool) {
-    tool->chunks = c.chunks;
+  auto script = [](const Case& c, SimulatedToolOs* tool) {
+    tool->WriteChunks(c.chunks);
     tool->wait_fails = c.wait_fails;
     tool->first_exit_codes = c.first_exit_codes;
     tool->exit_code = c.exit_code;
@@ -421,7 +339,7 @@ TEST(InvocationTest, ReportsAndFailureRules) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedToolOs tool;
+    SimulatedToolOs tool;
     script(c, &tool);
     FirmwareCheckRequest request = Request(c.update);
     FirmwareCheckReport report = CheckScripted(tool, request).report;
@@ -435,7 +353,7 @@ TEST(InvocationTest, ReportsAndFailureRules) {
     EXPECT_FALSE(report.timedOut);
     EXPECT_EQ(FirmwareCheckFailureReason(request, report), c.reason ? c.reason : "");
     // The old entry gives the same status and result.
-    ScriptedToolOs again;
+    SimulatedToolOs again;
     script(c, &again);
     os::ScopedOs scoped(again);
     FirmwareStatus status = -1;
@@ -480,14 +398,14 @@ TEST(InvocationTest, ToolPathAndCommandLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedToolOs tool;
-    tool.chunks = {kUpdateRequired};
+    SimulatedToolOs tool;
+    tool.WriteChunks({kUpdateRequired});
     tool.full_path_fails = c.full_path_fails;
     tool.full_path_length = c.full_path_length;
     ScriptedCheck check = CheckScripted(tool, Request(c.update, c.folder));
     EXPECT_EQ(check.report.result, c.result);
     EXPECT_EQ(check.report.status, c.status);
-    EXPECT_EQ(tool.started, c.application != nullptr);
+    EXPECT_EQ(!tool.started_command_line.empty(), c.application != nullptr);
     ASSERT_GE(check.log.size(), 4u);
     EXPECT_EQ(check.log[2], c.update ? "RunFlashKeeper:  start updating the firmware "
                                      : "RunFlashKeeper: flashkpr querying for firmware update ");
@@ -497,8 +415,8 @@ TEST(InvocationTest, ToolPathAndCommandLine) {
                                       : "RunFlashKeeper: Failed to copy the command line");
       continue;
     }
-    EXPECT_EQ(tool.application, c.application);
-    EXPECT_EQ(tool.command_line, c.commandLine);
+    EXPECT_EQ(tool.started_application, c.application);
+    EXPECT_EQ(tool.started_command_line, c.commandLine);
     EXPECT_EQ(check.log[3], std::string("RunFlashKeeper: running command ") + c.commandLine);
   }
 }
@@ -520,8 +438,8 @@ TEST(InvocationTest, TimeLimitEndsOnlyAQuery) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedToolOs tool;
-    tool.chunks = {kUpToDate};
+    SimulatedToolOs tool;
+    tool.WriteChunks({kUpToDate});
     tool.ends_at_ms = 60000;
     FirmwareCheckRequest request = Request(c.update, "C:\\fw", c.timeoutMs);
     ScriptedCheck check = CheckScripted(tool, request);

@@ -21,6 +21,7 @@
 #include "platform/os.h"
 #include "tests/fixtures/child_path.h"
 #include "tests/fixtures/report_pattern.h"
+#include "tests/simulated_tool_os.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -111,170 +112,29 @@ bool IsReportStart(const std::string& text) {
 }
 
 // ---------------------------------------------------------------------------
-// A program simulated on a clock of its own: the system calls the runner
-// makes are answered from a script of timed writes and an end, so timing,
-// chunking and failures are exact and nothing waits.
+// A program simulated on a clock of its own.
 
-class SimulatedProgramOs : public os::ForwardingOs {
- public:
-  static constexpr os::Handle kReadEnd = 101;
-  static constexpr os::Handle kWriteEnd = 102;
-  static constexpr os::Handle kProcess = 103;
-  static constexpr os::Handle kReadEvent = 104;
+using testing_support::SimulatedToolOs;
 
-  struct Write {
-    uint64_t at_ms;
-    std::string bytes;
-  };
-  // The program's writes in time order; those after `ends_at_ms` come from a
-  // process it left running with the pipe.
-  std::vector<Write> writes;
-  uint64_t ends_at_ms = 1000;
-  uint32_t exit_code = 0;
-
-  bool make_pipe_fails = false;
-  bool start_fails = false;
-  bool exit_code_fails = false;
-  // Exit codes the questions get, in turn, before `exit_code` applies.
-  std::vector<uint32_t> first_exit_codes;
-  bool wait_fails = false;
-  bool read_wait_fails = false;  // a read's own wait for the program
-  int failing_read = -1;  // index of the read that fails
-
-  // What the runner did.
-  std::map<os::Handle, int> closes;
-  std::vector<uint32_t> read_timeouts;
-  bool write_end_closed_before_reading = false;
-  std::string started_command_line;
-  const char* started_application = nullptr;
-  bool started_with_console = false;
-  os::Handle started_output = os::kNoHandle;
-  std::vector<os::Handle> terminated;
-
-  uint64_t now() const { return now_; }
-
-  bool MakePipe(os::Handle* read_end, os::Handle* write_end, os::Handle* read_event) override {
-    if (make_pipe_fails) return false;
-    *read_end = kReadEnd;
-    *write_end = kWriteEnd;
-    *read_event = kReadEvent;
-    return true;
-  }
-
-  bool StartProcess(const char* application, char* command_line, bool console_window,
-                    os::Handle output, os::Handle* process) override {
-    started_application = application;
-    started_command_line = command_line;
-    started_with_console = console_window;
-    started_output = output;
-    if (start_fails) return false;
-    *process = kProcess;
-    return true;
-  }
-  // What a failed start leaves: access denied.
-  uint32_t LastError() override { return start_fails ? 5 : ForwardingOs::LastError(); }
-
-  bool Close(os::Handle handle) override {
-    ++closes[handle];
-    return true;
-  }
-
-  uint64_t TickCount() override { return now_; }
-
-  uint32_t WaitForProcess(os::Handle, uint32_t timeout_ms) override {
-    if (wait_fails) return os::kWaitFailed;
-    if (ends_at_ms > now_ + timeout_ms) {
-      now_ += timeout_ms;
-      return os::kWaitTimeout;
-    }
-    now_ = std::max(now_, ends_at_ms);
-    return os::kWaitObject0;
-  }
-
-  bool ExitCodeOfProcess(os::Handle, uint32_t* code) override {
-    if (exit_code_fails) return false;
-    if (exit_code_questions_ < first_exit_codes.size()) {
-      *code = first_exit_codes[exit_code_questions_++];
-      return true;
-    }
-    *code = Ended() ? exit_code : os::kStillActive;
-    return true;
-  }
-
-  bool TerminateProcess(os::Handle process, uint32_t) override {
-    terminated.push_back(process);
-    ends_at_ms = std::min(ends_at_ms, now_);
-    return true;
-  }
-
-  // Reading a chunk takes a millisecond; waiting takes until the next write,
-  // the watched process's end or the time limit, whichever comes first.
-  ReadStatus ReadOutput(os::Handle, os::Handle read_event, os::Handle process, char* buffer,
-                        uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) override {
-    EXPECT_EQ(read_event, kReadEvent);
-    *bytes_read = 0;
-    if (read_timeouts.empty()) write_end_closed_before_reading = closes[kWriteEnd] == 1;
-    read_timeouts.push_back(timeout_ms);
-    if (static_cast<int>(read_timeouts.size()) - 1 == failing_read) return ReadStatus::kFailed;
-    uint64_t deadline = now_ + timeout_ms;
-    for (;;) {
-      for (; next_write_ < writes.size() && writes[next_write_].at_ms <= now_; ++next_write_) {
-        if (writes[next_write_].bytes.empty() && unread_.empty()) {
-          ++next_write_;
-          ++now_;
-          return ReadStatus::kData;  // an empty write completes a read with nothing
-        }
-        unread_ += writes[next_write_].bytes;
-      }
-      if (!unread_.empty()) {
-        *bytes_read = static_cast<uint32_t>(std::min<size_t>(size, unread_.size()));
-        std::memcpy(buffer, unread_.data(), *bytes_read);
-        unread_.erase(0, *bytes_read);
-        ++now_;
-        return ReadStatus::kData;
-      }
-      bool more_writes = next_write_ < writes.size();
-      if (Ended() && !more_writes) return ReadStatus::kEndOfData;
-      if (process != os::kNoHandle && read_wait_fails) return ReadStatus::kProcessWaitFailed;
-      if (process != os::kNoHandle && Ended()) return ReadStatus::kProcessEnded;
-      uint64_t next = more_writes ? writes[next_write_].at_ms : UINT64_MAX;
-      if (process != os::kNoHandle) next = std::min(next, ends_at_ms);
-      if (next > deadline) {
-        now_ = deadline;
-        return ReadStatus::kTimeout;
-      }
-      now_ = next;
-    }
-  }
-
- private:
-  bool Ended() const { return now_ >= ends_at_ms; }
-
-  uint64_t now_ = 0;
-  size_t exit_code_questions_ = 0;
-  size_t next_write_ = 0;
-  std::string unread_;
-};
-
-Outcome RunSimulated(SimulatedProgramOs& program, const Call& call = Call("tool.exe --no")) {
+Outcome RunSimulated(SimulatedToolOs& program, const Call& call = Call("tool.exe --no")) {
   os::ScopedOs scoped(program);
   return RunCall(call);
 }
 
 // Every handle the runner got is closed, each exactly once.
-void ExpectEachClosedOnce(const SimulatedProgramOs& program, const std::vector<os::Handle>& handles) {
+void ExpectEachClosedOnce(const SimulatedToolOs& program, const std::vector<os::Handle>& handles) {
   std::map<os::Handle, int> once;
   for (os::Handle handle : handles) once[handle] = 1;
   EXPECT_EQ(program.closes, once);
 }
 
-void ExpectAllClosedOnce(const SimulatedProgramOs& program) {
-  ExpectEachClosedOnce(program, {SimulatedProgramOs::kReadEnd, SimulatedProgramOs::kWriteEnd,
-                                 SimulatedProgramOs::kProcess, SimulatedProgramOs::kReadEvent});
+void ExpectAllClosedOnce(const SimulatedToolOs& program) {
+  ExpectEachClosedOnce(program, {SimulatedToolOs::kReadEnd, SimulatedToolOs::kWriteEnd,
+                                 SimulatedToolOs::kProcess, SimulatedToolOs::kReadEvent});
 }
 
 TEST(SimulatedRunTest, LogsEachStepOfANormalRunInOrder) {
-  SimulatedProgramOs program;
+  SimulatedToolOs program;
   program.writes = {{1000, "hello"}};
   program.ends_at_ms = 2000;
   program.exit_code = 3;
@@ -303,14 +163,14 @@ TEST(SimulatedRunTest, LogsEachStepOfANormalRunInOrder) {
 }
 
 TEST(SimulatedRunTest, HandsItsArgumentsToTheProgramStart) {
-  SimulatedProgramOs program;
+  SimulatedToolOs program;
   for (bool console_window : {false, true}) {
     program.start_fails = true;  // the start itself is all this looks at
     RunSimulated(program, {"tool.exe -u -y", 4096, "", "C:\\fw\\tool.exe", console_window});
-    EXPECT_STREQ(program.started_application, "C:\\fw\\tool.exe");
+    EXPECT_EQ(program.started_application, "C:\\fw\\tool.exe");
     EXPECT_EQ(program.started_command_line, "tool.exe -u -y");
     EXPECT_EQ(program.started_with_console, console_window);
-    EXPECT_EQ(program.started_output, SimulatedProgramOs::kWriteEnd);
+    EXPECT_EQ(program.started_output, SimulatedToolOs::kWriteEnd);
   }
 }
 
@@ -342,7 +202,7 @@ TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimulatedProgramOs program;
+    SimulatedToolOs program;
     for (size_t i = 0; i < c.chunks.size(); ++i) program.writes.push_back({100 * (i + 1), c.chunks[i]});
     program.ends_at_ms = 100 * (c.chunks.size() + 1);
     Outcome outcome = RunSimulated(program, {"tool.exe", c.capacity, c.initial_text});
@@ -361,7 +221,7 @@ TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
 }
 
 TEST(SimulatedRunTest, LogsProgressEveryTenSecondsWhileAChattyProgramRuns) {
-  SimulatedProgramOs program;
+  SimulatedToolOs program;
   for (uint64_t at = 4000; at < 25000; at += 4000) program.writes.push_back({at, "tick\n"});
   program.ends_at_ms = 25000;
   Outcome outcome = RunSimulated(program);
@@ -380,7 +240,7 @@ TEST(SimulatedRunTest, LogsProgressEveryTenSecondsWhileAChattyProgramRuns) {
 }
 
 TEST(SimulatedRunTest, AProgramEndingWith259HasEnded) {
-  SimulatedProgramOs program;
+  SimulatedToolOs program;
   program.writes = {{500, "done"}};
   program.ends_at_ms = 1000;
   program.exit_code = os::kStillActive;
@@ -393,7 +253,7 @@ TEST(SimulatedRunTest, AProgramEndingWith259HasEnded) {
 }
 
 TEST(SimulatedRunTest, CollectsEverythingLeftInThePipeAfterTheEnd) {
-  SimulatedProgramOs program;
+  SimulatedToolOs program;
   program.writes = {{1000, std::string(10000, 'x')}};
   program.ends_at_ms = 1000;
   Outcome outcome = RunSimulated(program, {"tool.exe", 20000});
@@ -404,7 +264,7 @@ TEST(SimulatedRunTest, CollectsEverythingLeftInThePipeAfterTheEnd) {
 }
 
 TEST(SimulatedRunTest, AProcessLeftWritingDoesNotHoldTheRunner) {
-  SimulatedProgramOs program;
+  SimulatedToolOs program;
   program.writes = {{500, "mine\n"}};
   for (uint64_t at = 1000; at < 60000; ++at) program.writes.push_back({at, "."});
   program.ends_at_ms = 1000;
@@ -416,7 +276,7 @@ TEST(SimulatedRunTest, AProcessLeftWritingDoesNotHoldTheRunner) {
 }
 
 TEST(SimulatedRunTest, FailureToMakeThePipeEndsTheRunAtOnce) {
-  SimulatedProgramOs program;
+  SimulatedToolOs program;
   program.make_pipe_fails = true;
   Outcome outcome = RunSimulated(program, {"tool.exe --no"});
 
@@ -427,7 +287,7 @@ TEST(SimulatedRunTest, FailureToMakeThePipeEndsTheRunAtOnce) {
 }
 
 TEST(SimulatedRunTest, FailureToStartClosesThePipe) {
-  SimulatedProgramOs program;
+  SimulatedToolOs program;
   program.start_fails = true;
   Outcome outcome = RunSimulated(program, {"tool.exe --no"});
 
@@ -440,12 +300,12 @@ TEST(SimulatedRunTest, FailureToStartClosesThePipe) {
                              "run_cmd: cmd tool.exe --no ended",
                              "run_cmdA: exit code is 5000",
                          }));
-  ExpectEachClosedOnce(program, {SimulatedProgramOs::kReadEnd, SimulatedProgramOs::kWriteEnd,
-                                 SimulatedProgramOs::kReadEvent});
+  ExpectEachClosedOnce(program, {SimulatedToolOs::kReadEnd, SimulatedToolOs::kWriteEnd,
+                                 SimulatedToolOs::kReadEvent});
 }
 
 TEST(SimulatedRunTest, AFailedExitCodeQuestionIsLoggedAsZero) {
-  SimulatedProgramOs program;
+  SimulatedToolOs program;
   program.writes = {{500, "out"}};
   program.exit_code = 9;
   program.exit_code_fails = true;
@@ -489,7 +349,7 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimulatedProgramOs program;
+    SimulatedToolOs program;
     program.writes = {{0, "out"}};
     program.ends_at_ms = c.ends_at_ms;
     program.exit_code = 7;
@@ -518,7 +378,7 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
 // The caller's tick of the runs below: every second, asking to stop from
 // `stop_at_ms` on (0: never); counts its calls.
 struct TickScript {
-  const SimulatedProgramOs* program;
+  const SimulatedToolOs* program;
   uint64_t stop_at_ms;
   int calls = 0;
   static bool Call(void* context) {
@@ -557,7 +417,7 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimulatedProgramOs program;
+    SimulatedToolOs program;
     program.writes = {{500, "report\n"}};
     if (c.chatty) {
       for (uint64_t at = 1000; at < c.ends_at_ms; ++at) program.writes.push_back({at, "."});
@@ -572,7 +432,7 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.output.substr(0, 7), "report\n");
     EXPECT_EQ(program.terminated,
-              c.terminated ? std::vector<os::Handle>{SimulatedProgramOs::kProcess}
+              c.terminated ? std::vector<os::Handle>{SimulatedToolOs::kProcess}
                            : std::vector<os::Handle>{});
     EXPECT_EQ(Contains(outcome.log, "run_cmd: the time limit passed, ending the process"),
               c.terminated && c.stop_at_ms == 0);
@@ -600,7 +460,7 @@ TEST(SimulatedRunTest, AFailedReadEndsTheRunWith5001) {
   // The third read is the first after the program's end.
   for (Case c : {Case{"while it runs", 0, 0}, Case{"after its end", 2, 3}}) {
     SCOPED_TRACE(c.name);
-    SimulatedProgramOs program;
+    SimulatedToolOs program;
     program.writes = {{500, "out"}};
     program.failing_read = c.failing_read;
     Outcome outcome = RunSimulated(program);

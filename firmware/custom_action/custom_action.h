@@ -8,9 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/os.h"
+
 inline constexpr uint32_t kActionSuccess = 0;            // ERROR_SUCCESS
 inline constexpr uint32_t kActionUserExit = 1602;        // ERROR_INSTALL_USEREXIT
-inline constexpr uint32_t kActionInstallFailure = 1603;  // ERROR_INSTALL_FAILURE
+inline constexpr uint32_t kActionInstallFailure = os::kErrorInstallFailure;
 
 // The query's time limit: a tool that hangs must not hold the install forever.
 inline constexpr uint32_t kInstallerQueryTimeoutMs = 5 * 60 * 1000;

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The firmware check inside a real install: Wine's msiexec runs CheckFirmware
 # and UpdateFirmware from firmware_action.dll in a package that wixl builds,
-# against the stand-in tool in a folder whose name holds a blank and brackets.
+# against the stand-in tool in a folder whose name holds a blank and brackets
+# and whose full path is as long as MAX_PATH allows.
 . "$(dirname "$0")/e2e-lib.sh"
 e2e_begin
 package=$WORK/package
@@ -23,10 +24,19 @@ sed -n '/^```xml$/,/^```$/p' "$root/README.md" | sed '1d;$d' | grep -v '<Binary 
     sed 's/^ *//' "$firmware_wxs" | grep -qxF -- "$line" || fail "the README's fragment line is not in the sample: $line"
   done
 
-tool="$WORK/fw tool [x]"
+# The tool's folder: its full path as long as the tool's path within
+# MAX_PATH allows. The first install names it by a FIRMWARE_TOOL_DIR longer
+# than 255 characters (the folder and "\..\" back into it): that property and
+# the CustomActionData are longer than the installer's first answer holds,
+# and are read whole.
+work_win=$(winepath -w "$WORK")
+name="fw tool [x] $(printf 'd%.0s' $(seq $((242 - ${#work_win} - 13))))"
+tool="$WORK/$name"
 mkdir -p "$tool"
 cp "$FAKE_TOOL" "$tool/flashkeeper.exe"
-tool_win=$(winepath -w "$tool")
+tool_win="$work_win\\$name"
+long_tool_dir=$tool_win
+while [ ${#long_tool_dir} -le 255 ]; do long_tool_dir+="\\..\\$name"; done
 
 # install NAME REPORT PROPERTIES...: installs the package with REPORT for the
 # tool to replay, logging to NAME.log; sets CODE. The tool's arguments start
@@ -50,7 +60,7 @@ printf 'Device #1:\n  Part Number:   VN2-4410-B\n  PSID:          QV_0000000021\
 
 # An update is required: the check says so, the update runs, and the install
 # asks for a restart.
-install update "$update_required" "FIRMWARE_TOOL_DIR=$tool_win"
+install update "$update_required" "FIRMWARE_TOOL_DIR=$long_tool_dir"
 expect_eq "$CODE" 3010 "update required: exit code"
 log=$(installer_log_lines "$package/update.log")
 for line in "RunFlashKeeper: running command \"$tool_win\\flashkeeper.exe\" --no" \
