@@ -20,6 +20,7 @@ TEST(BoundedTextTest, Append) {
     text::Result result;
     std::string after;
   };
+  // clang-format off
   const Case cases[] = {
       {"", 10, "abc", 3, kOk, "abc"},
       {"xy", 10, "abc", 3, kOk, "xyabc"},
@@ -31,6 +32,7 @@ TEST(BoundedTextTest, Append) {
       {"", 1, "a", 1, kInsufficientBuffer, ""},
       {"", 10, "", 0, kOk, ""},
   };
+  // clang-format on
   for (const Case& c : cases) {
     char buffer[16];
     std::memset(buffer, '#', sizeof(buffer));
@@ -61,6 +63,7 @@ TEST(BoundedTextTest, Format) {
     text::Result result;
     std::string buffer;  // all 8 bytes afterwards
   };
+  // clang-format off
   const Case cases[] = {
       {8, "abcde", kOk, std::string("abcde\\x\0", 8)},
       {8, "abcdef", kInsufficientBuffer, std::string("abcdef\\\0", 8)},
@@ -69,6 +72,7 @@ TEST(BoundedTextTest, Format) {
       {1, "a", kInsufficientBuffer, std::string("\0#######", 8)},
       {0, "a", kInvalidArgument, "########"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     char buffer[8];
     std::memset(buffer, '#', sizeof(buffer));
@@ -98,6 +102,7 @@ TEST(BoundedTextTest, FormatConversions) {
     text::Result result;
     const char* text;
   };
+  // clang-format off
   const Case cases[] = {
       {[](char* b, size_t n) { return text::FormatBounded(b, n, "%lu", 4294967295ul); }, 16, kOk,
        "4294967295"},
@@ -112,6 +117,7 @@ TEST(BoundedTextTest, FormatConversions) {
       {[](char* b, size_t n) { return text::FormatBounded(b, n, "ok %x then", 255u); }, 16,
        kInsufficientBuffer, "ok "},
   };
+  // clang-format on
   for (const Case& c : cases) {
     char buffer[16];
     std::memset(buffer, '#', sizeof(buffer));

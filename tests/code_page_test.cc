@@ -20,6 +20,7 @@ TEST(CodePageTest, CommandLineExactlyOrRefused) {
     bool exact;
     std::vector<std::string> arguments;  // with stand-ins where not exact
   };
+  // clang-format off
   const Case cases[] = {
       {L"fwcheck.exe --json \"C:\\outil \u00e9\\\\\"", true, {"fwcheck.exe", "--json", "C:\\outil \xe9\\"}},
       {L"\"C:\\d\u00e9p\u00f4t\\setup.exe\" drv.msi /S", true, {"C:\\d\xe9p\xf4t\\setup.exe", "drv.msi", "/S"}},
@@ -28,6 +29,7 @@ TEST(CodePageTest, CommandLineExactlyOrRefused) {
       {L"fwcheck.exe --json C:\\\u5de5\u5177\u4e2d", false, {"fwcheck.exe", "--json", "C:\\???"}},
       {L"\u0151.exe x", false, {"?.exe", "x"}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     std::vector<std::string> arguments;
     EXPECT_EQ(os::ArgumentsOfCommandLine(c.line, &arguments), c.exact) << c.arguments[1];

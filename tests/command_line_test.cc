@@ -9,6 +9,7 @@ TEST(CommandLineTest, SplitsByTheRuntimeRules) {
     const char* line;
     std::vector<std::string> arguments;
   };
+  // clang-format off
   const Case cases[] = {
       {"", {}},
       {"   ", {}},
@@ -24,6 +25,7 @@ TEST(CommandLineTest, SplitsByTheRuntimeRules) {
       {"p \"\"", {"p", ""}},
       {"p \"open", {"p", "open"}},
   };
+  // clang-format on
   for (const Case& c : cases) EXPECT_EQ(os::SplitCommandLine(c.line), c.arguments) << c.line;
 }
 

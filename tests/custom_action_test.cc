@@ -143,6 +143,7 @@ TEST_F(CustomActionTest, UpdateDataAsAnAuthorWritesIt) {
     size_t partNumbers;
     bool restart = true;
   };
+  // clang-format off
   const Case cases[] = {
       {"FIRMWARE_TOOL_DIR=C:\\Program Files\\FW;FIRMWARE_SKIP=VN2-1;;VN2-2", nullptr, false,
        "C:\\Program Files\\FW", 2},
@@ -174,6 +175,7 @@ TEST_F(CustomActionTest, UpdateDataAsAnAuthorWritesIt) {
       {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_REBOOT=", nullptr, false, "C:\\fw", 0, true},
       {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_REBOOT=no", "must be 1, 0 or empty", false, "C:\\fw", 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     FirmwareActionSettings settings;
     std::string error;
@@ -207,6 +209,7 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
     const char* untranslatable = "";  // the property whose value the code page cannot hold
   };
   const std::string both = std::string(kUpdateRequired) + kUpToDate;
+  // clang-format off
   const Case cases[] = {
       {"update required", both, {}, false, "2", "0", "1", "", "2/2", "--no\n",
        "CheckFirmware: status 2, result 0, update required: yes", 0,
@@ -251,6 +254,7 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
       {"a part number the code page cannot hold", kUpdateRequired, {{"FIRMWARE_SKIP", "VN2-?"}},
        false, "", "", "", "1", "/", "", "FIRMWARE_SKIP holds a character", 0, "", "FIRMWARE_SKIP"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     ToolFolder tool(c.report, c.toolExitCode);
     session_.properties = c.settings;
@@ -310,6 +314,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
     bool untranslatable = false;  // the code page cannot hold the data: "<TOOL>" its stand-ins
     std::string report = kUpdateRequired;
   };
+  // clang-format off
   const Case cases[] = {
       {"update runs", "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionSuccess,
        "-u -y\n", "UpdateFirmware: the firmware update finished: status 1, result 0"},
@@ -338,6 +343,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
        "the update reported a device problem: failed to open device (device 2)", 0, false,
        std::string(kUpdateRequired) + "Device #2:\n  Status: Failed to open device\n"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     ToolFolder tool(c.report, c.toolExitCode);
     std::string data = c.data;
@@ -379,6 +385,7 @@ TEST_F(CustomActionTest, ACancelEndsTheQueryButNotTheUpdate) {
     uint32_t cancelType;  // the messages that answer with a cancel
     const char* logged;
   };
+  // clang-format off
   const Case cases[] = {
       {"query", false, os::kMessageProgress, "run_cmd: the caller stopped the run, ending the process"},
       {"update, told so at its start", true, os::kMessageActionData,
@@ -386,6 +393,7 @@ TEST_F(CustomActionTest, ACancelEndsTheQueryButNotTheUpdate) {
       {"update, told so with the Cancel button", true, os::kMessageCommonData,
        "UpdateFirmware: the install was cancelled while the update ran"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     ToolFolder tool(kUpdateRequired);
     tool.RunsFor(c.update ? 300 : 30000);
@@ -435,6 +443,7 @@ TEST_F(CustomActionTest, AnUpdateThatUpdatedAsksForARestart) {
     const char* rebootAfter;
   };
   const char* other = "{C4E2A7D1-8B3F-4F60-A2D9-6E1B5C8F3A27}";
+  // clang-format off
   const Case cases[] = {
       {"updated", kUpdateRequired, 0, "", "", kProduct, true, "ReallySuppress"},
       {"updated, REBOOT given", kUpdateRequired, 0, "", "Force", kProduct, true, "Force"},
@@ -443,6 +452,7 @@ TEST_F(CustomActionTest, AnUpdateThatUpdatedAsksForARestart) {
       {"the update failed", kUpdateRequired, 1, "", "", kProduct, false, ""},
       {"another product's install", kUpdateRequired, 0, "", "", other, false, ""},
   };
+  // clang-format on
   using Sent = std::vector<std::vector<std::string>>;
   for (const Case& c : cases) {
     ToolFolder tool(c.report, c.toolExitCode);
@@ -489,6 +499,7 @@ TEST_F(CustomActionTest, UpdateFirmwareSurvivesTheSession) {
 }
 
 TEST_F(CustomActionTest, LinesReachTheInstallerLogUnchanged) {
+  // clang-format off
   const char* lines[] = {
       "RunFlashKeeper: running command \"C:\\fw tool [1]\\flashkeeper.exe\" --no",
       "[ProductCode] [\\[] ]] [[ [",
@@ -496,6 +507,7 @@ TEST_F(CustomActionTest, LinesReachTheInstallerLogUnchanged) {
       "plain line with  two blanks ",
       "]",
   };
+  // clang-format on
   ToolFolder tool(kUpToDate);  // only for the relay, which the action installs
   session_.properties["FIRMWARE_TOOL_DIR"] = tool.Path();
   CheckFirmwareAction(kSession);

@@ -17,6 +17,7 @@ struct MarkerCase {
 };
 
 TEST(DebugLogTest, MarkerRules) {
+  // clang-format off
   const MarkerCase cases[] = {
       {"run_cmd: started cmd [1]", "tool.exe --no", "run_cmd: started cmd tool.exe --no"},
       {"[1] first and [1] second", "x", "x first and [1] second"},
@@ -26,6 +27,7 @@ TEST(DebugLogTest, MarkerRules) {
       {"[1]", "whole", "whole"},
       {"[1", "v", "[1"},
   };
+  // clang-format on
   CapturedLog log;
   for (const MarkerCase& c : cases) LogMessageParam(0, c.templ, c.value);
   std::vector<std::string> lines = log.Lines();

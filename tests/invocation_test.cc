@@ -74,6 +74,7 @@ TEST(InvocationTest, OutcomesOfBothModes) {
     FirmwareStatus status;
     const char* verdict;  // the query's last log line
   };
+  // clang-format off
   const Case cases[] = {
       {"query: update and failure", std::string(kUpdateRequired) + kFailedToOpen, 0, true,
        kFwUpdateRequired, "RunFlashKeeper: FW update is required"},
@@ -90,6 +91,7 @@ TEST(InvocationTest, OutcomesOfBothModes) {
       {"update: nothing reported", "", 0, false, kFwNoProblem, nullptr},
       {"update: tool exits 259", kUpdateRequired, 259, false, kFwUpdated, nullptr},
   };
+  // clang-format on
   for (const Case& c : cases) {
     FakeTool tool;
     tool.Report(c.report, c.exitCode);
@@ -150,6 +152,7 @@ TEST(InvocationTest, FailuresBeforeTheReportIsRead) {
     Outcome outcome;
     const char* logged;
   };
+  // clang-format off
   const Case cases[] = {
       {"tool missing", missing, true, {kFwUpToDate, 5000},
        "RunFlashKeeper: failed to call the flashkeeper tool"},
@@ -158,6 +161,7 @@ TEST(InvocationTest, FailuresBeforeTheReportIsRead) {
       {"command line of 2048 bytes", tooLong, true, {kFwCommandLineFailed, kFwCommandLineTooLong},
        "RunFlashKeeper: Failed to copy the command line"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     CapturedLog log;
     Outcome outcome = Check(c.folder, c.query);
@@ -186,6 +190,7 @@ TEST(InvocationTest, ReportsAtTheEdgesOfTheBuffer) {
     std::string report;
     Outcome outcome;
   };
+  // clang-format off
   const Case cases[] = {
       {"more than 102399 bytes", tooLarge, {kFwUpToDate, 5004}},
       {"exactly 102399 bytes", fillsTheBuffer, {kFwUpdateRequired, 0}},
@@ -193,6 +198,7 @@ TEST(InvocationTest, ReportsAtTheEdgesOfTheBuffer) {
        std::string(kNoImage) + std::string(1, '\0') + kFailedToOpen + kUpdateRequired,
        {kFwNoMatchingImage, 0}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     FakeTool tool;
     tool.Report(c.report);
@@ -286,6 +292,7 @@ TEST(InvocationTest, ReportsAndFailureRules) {
     const char* reason;
   };
   const std::string twoDevices = std::string(kUpdateRequired) + kUpToDate;
+  // clang-format off
   const Case cases[] = {
       {"query, normal", {twoDevices}, false, false, {}, 0, false, kFwUpdateRequired, 0, true, 0,
        2, false, nullptr},
@@ -329,6 +336,7 @@ TEST(InvocationTest, ReportsAndFailureRules) {
        static_cast<int32_t>(kAccessViolation), true, kAccessViolation, 0, false,
        "the tool was not seen to end"},
   };
+  // clang-format on
   // The tool as the case has it behave.
   auto script = [](const Case& c, SimulatedToolOs* tool) {
     tool->WriteChunks(c.chunks);
@@ -379,6 +387,7 @@ TEST(InvocationTest, ToolPathAndCommandLine) {
     const char* application;  // nullptr: nothing was started
     const char* commandLine;
   };
+  // clang-format off
   const Case cases[] = {
       {"full folder", "C:\\fw", false, false, 0, 0, kFwUpdateRequired,
        "C:\\fw\\flashkeeper.exe", "C:\\fw\\flashkeeper.exe --no"},
@@ -396,6 +405,7 @@ TEST(InvocationTest, ToolPathAndCommandLine) {
       {"full folder too long", "tools", false, false, 5000, kFwCommandLineTooLong,
        kFwCommandLineFailed, nullptr, nullptr},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedToolOs tool;
@@ -431,11 +441,13 @@ TEST(InvocationTest, TimeLimitEndsOnlyAQuery) {
     bool timedOut;
     const char* reason;
   };
+  // clang-format off
   const Case cases[] = {
       {"query with a limit", false, 5000, PROC_TIMED_OUT, true, "timed out"},
       {"query without a limit", false, 0, 0, false, nullptr},
       {"update with a limit", true, 5000, 0, false, nullptr},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedToolOs tool;

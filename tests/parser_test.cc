@@ -134,6 +134,7 @@ TEST(ParserTest, ClassifiesReports) {
       "Device #2\n  Status: Rebooting to recovery\n"
       "Device #3\n  Status: Forced update required\n"
       "Device #4\n  Status: Up to date";
+  // clang-format off
   const ParseCase cases[] = {
       {"every device examined; the first problem wins", kRackReport, kAllDevices, kFwOpenFailed, true,
        {kUpdateLine, kFailureLine, kNoImageLine}, {3, 3}},
@@ -174,6 +175,7 @@ TEST(ParserTest, ClassifiesReports) {
       {"text without line feeds", "  Status: Failed to open device", kAllDevices, kFwOpenFailed, false,
        {kFailureLine}, {0, 0}},
   };
+  // clang-format on
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.name);
     const Outcome outcome = Parse(c.report, c.selection);
@@ -193,6 +195,7 @@ struct TraceCase {
 };
 
 TEST(ParserTest, TracesExaminedLinesOnly) {
+  // clang-format off
   const TraceCase cases[] = {
       {"a skip passes over the next device's line untraced",
        "Device #1\n  Part Number: VN2-1\n  Status: Update required\n"
@@ -206,6 +209,7 @@ TEST(ParserTest, TracesExaminedLinesOnly) {
        {kStartLine, "parsing line Device #1", "parsing line   PSID: OEM_1", kSkipOem, kEndLine}},
       {"empty text", "", kAllDevices, {kStartLine, "parsing line ", kEndLine}},
   };
+  // clang-format on
   for (const TraceCase& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Parse(c.report, c.selection).log, c.log);
@@ -219,6 +223,7 @@ struct LinesCase {
 };
 
 TEST(LineTokenizerTest, CutsLinesInPlaceWithinLengthPlusOne) {
+  // clang-format off
   const LinesCase cases[] = {
       {"a\r\nb\n\nc", 7, {"a\r", "b", "", "c"}},
       {"one\n", 4, {"one"}},
@@ -226,6 +231,7 @@ TEST(LineTokenizerTest, CutsLinesInPlaceWithinLengthPlusOne) {
       {"ab\ncd", 4, {"ab", "c"}},  // the length, not the text, ends the last line
       {"x", 0, {}},
   };
+  // clang-format on
   for (const LinesCase& c : cases) {
     SCOPED_TRACE(c.text);
     ReportBuffer buffer(c.text, c.length);
@@ -244,20 +250,24 @@ TEST(LineTokenizerTest, CutsLinesInPlaceWithinLengthPlusOne) {
 }
 
 TEST(FirmwarePsidTest, OnlyTheMakersPrefixAfterWhiteSpaceIsNotOem) {
+  // clang-format off
   const std::pair<const char*, bool> cases[] = {
       {"QV_4410", false}, {" \t\r\n\v\fQV_1", false}, {"qv_4410", true}, {"QV", true},
       {"", true},         {"\xa0QV_1", true},         {"XQV_1", true},   {"QV-1", true},
   };
+  // clang-format on
   for (const auto& [psid, oem] : cases) EXPECT_EQ(IsOemPsid(psid), oem) << psid;
 }
 
 TEST(FirmwareStatusTest, FirstKnownTextInSearchOrderDecides) {
+  // clang-format off
   const std::pair<const char*, FirmwareStatus> cases[] = {
       {"Failed to open device; Update required", kFwUpdateRequired},
       {"N/A (Mixed versions) and No matching image found", kFwNoMatchingImage},
       {"Up to date", kFwUpToDate},
       {"up to date", kFwUnknownStatus},
   };
+  // clang-format on
   for (const auto& [text, code] : cases) EXPECT_EQ(GetStatusByMsg(0, text), code) << text;
 }
 

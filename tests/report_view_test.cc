@@ -47,6 +47,7 @@ TEST(ReportViewTest, TellsWhatEachDeviceSaidAndWhatWasDecided) {
     DeviceFilter filter;
     std::vector<std::string> devices;
   };
+  // clang-format off
   const Case cases[] = {
       {"all examined",
        {},
@@ -62,6 +63,7 @@ TEST(ReportViewTest, TellsWhatEachDeviceSaidAndWhatWasDecided) {
        {"VN2-4420-A|QV_0017|Update required|2 |-", "VN2-4410-B|-|Failed to open device|5 4 |-",
         "-|RS_0003|-||OEM filter", "|-|-||-"}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ReportView view = ViewReport(kReport, c.filter);
@@ -94,6 +96,7 @@ TEST(ReportViewTest, AgreesWithTheParserOnTheFuzzCorpus) {
 
 // Reports made of the lines a parser must tell apart, in random order.
 TEST(ReportViewTest, AgreesWithTheParserOnRandomReports) {
+  // clang-format off
   const std::string pieces[] = {
       "Device #", "Device #7:", "device #1", " Device #2", "  Status: Update required",
       "  Status: Up to date", "  Status: Failed to open device", "  Status: Forced update required",
@@ -102,6 +105,7 @@ TEST(ReportViewTest, AgreesWithTheParserOnRandomReports) {
       "  PSID", "  PSID: qv_3", "", "\r", "  Status: Up to date\r  Part Number: VN2-4420-A",
       std::string("  Status: \0Update required", 26), "junk",
   };
+  // clang-format on
   const char* const lists[][2] = {{"VN2-4410", "4420"}, {"", "VN2-44"}, {"4420", ""}};
   std::mt19937 random(20261208);
   for (int round = 0; round < 3000; ++round) {

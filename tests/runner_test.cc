@@ -186,6 +186,7 @@ TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
     uint32_t total_read;
     int result;
   };
+  // clang-format off
   const Case cases[] = {
       {"NUL inside a chunk", "", 16, {std::string("ab\0de", 5)}, "ab", 5, 0},
       {"old text stays in front", "old:", 16, {"new"}, "old:new", 3, 0},
@@ -200,6 +201,7 @@ TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
       {"no terminator within the capacity", "keep", 4, {"abc"}, "keep", 3,
        PROC_OUTPUT_COPY_FAILED},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedToolOs program;
@@ -334,6 +336,7 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
     bool exit_code_known;
     uint32_t exit_code;
   };
+  // clang-format off
   const Case cases[] = {
       {"it has ended", false, 1, false, {}, 0, true, true, 7},
       {"it has ended with an exception code", false, 1, false, {0xC0000005u}, 0, true, true,
@@ -347,6 +350,7 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
       {"in a read, it still runs", true, 5000, false, {}, static_cast<int>(os::kStillActive),
        false, true, os::kStillActive},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedToolOs program;
@@ -403,6 +407,7 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     uint64_t stop_at_ms = 0;  // the tick asks to stop from then on
     int ticks = 0;            // calls of the tick, one a second
   };
+  // clang-format off
   const Case cases[] = {
       {"quiet, past the limit", 5000, 60000, false, 200000, PROC_TIMED_OUT, true},
       {"chatty, past the limit", 5000, 60000, true, 200000, PROC_TIMED_OUT, true},
@@ -415,6 +420,7 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
       {"chatty, stopped by the tick", 5000, 60000, true, 200000, PROC_TIMED_OUT, true, 3000, 3},
       {"a tick that lets it run", 0, 3500, true, 200000, 0, false, 0, 3},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedToolOs program;
@@ -483,6 +489,7 @@ TEST(RunnerWithProgramTest, ProgramsThatEndGiveZeroAndTheirOutput) {
     std::string output;
     uint32_t total_read;
   };
+  // clang-format off
   const Case cases[] = {
       {"exit 0", "keep", "keep", 0},
       {"out \"a little\" exit 3", "", "a little", 8},
@@ -492,6 +499,7 @@ TEST(RunnerWithProgramTest, ProgramsThatEndGiveZeroAndTheirOutput) {
       {"out new", "old:", "old:new", 3},
       {"stdin", "", "stdin: 0 bytes\n", 15},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.actions);
     Outcome outcome = RunCall({child::CommandLine(c.actions), 4096, c.initial_text});
@@ -528,10 +536,12 @@ TEST(RunnerWithProgramTest, ReadsALargeReportToTheProgramsEnd) {
     size_t kept;
     uint32_t exit_code;
   };
+  // clang-format off
   const Case cases[] = {
       {"fill 61440 exit 3", 0, 61440, 61440, 3},
       {"fill 150000 slow 3 20 exit 7", PROC_OUTPUT_COPY_FAILED, 150021, 102399, 7},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.actions);
     Outcome outcome = RunChild(c.actions, 102400);

@@ -54,6 +54,7 @@ TEST_F(ArgumentsTest, WorkedResults) {
     std::string expected;
   };
   const std::string reinstall = "REINSTALL=ALL REINSTALLMODE=vomus";
+  // clang-format off
   const Case cases[] = {
       {"no switches, nothing installed", kNothing, {},
        std::string("/package C:\\pkg\\drv.msi  ") + kLog},
@@ -76,6 +77,7 @@ TEST_F(ArgumentsTest, WorkedResults) {
       {"bare /v suppresses the log switch", kNothing, {"/v"}, "/package C:\\pkg\\drv.msi  "},
       {"two /v", kNothing, {"/vA=1", "/VB=2"}, "/package C:\\pkg\\drv.msi  A=1 B=2"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     fake_.installed.clear();
     if (c.installed == kOtherPackageOfIt) Install(kProduct, kOtherPackage);
@@ -93,6 +95,7 @@ TEST_F(ArgumentsTest, SwitchResults) {
     int err;
     bool silent;
   };
+  // clang-format off
   const Case cases[] = {
       {{"/?"}, kSetupHelpRequested, false},
       {{"/h"}, kSetupHelpRequested, false},
@@ -116,6 +119,7 @@ TEST_F(ArgumentsTest, SwitchResults) {
       {{"/s"}, 0, true},
       {{"/S", "/x"}, 0, true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SilentMode = false;
     int err = 0;
@@ -192,6 +196,7 @@ TEST_F(ArgumentsTest, LogSwitchLeftOutWithoutLocalAppData) {
 }
 
 TEST_F(ArgumentsTest, InstallModeSwitches) {
+  // clang-format off
   const std::pair<int, const char*> cases[] = {
       {1, "/i"}, {2, "/a"}, {3, "/x"}, {4, "/package"}, {0, ""}, {5, ""}, {-1, ""}};
   for (const auto& [mode, text] : cases) EXPECT_EQ(GetInstallModeSwitch(mode), text) << mode;
@@ -204,6 +209,7 @@ TEST_F(ArgumentsTest, DebugLogFileNames) {
       {"/debuglogX", "X"},
       {"/DEBUGLOGab.txt", "ab.txt"},
   };
+  // clang-format on
   std::filesystem::path previous = std::filesystem::current_path();
   for (const auto& [arg, file] : cases) {
     testing_support::ScratchDir dir;
@@ -248,6 +254,7 @@ TEST_F(ArgumentsTest, ProductStatuses) {
     const char* product = kProduct;
     const char* package = kPackage;
   };
+  // clang-format off
   const Case cases[] = {
       {"nothing installed", {}, -1, false, kNothingRelatedInstalled, nullptr},
       {"same package", {{kUpgrade, kProduct, kPackage}}, -1, false, kThisPackageInstalled, nullptr},
@@ -280,6 +287,7 @@ TEST_F(ArgumentsTest, ProductStatuses) {
       {"package code unreadable", {{kUpgrade, kProduct, kPackage}}, -1, true, kProductQueryFailed,
        "CheckMSIProductStatus: MsiGetProductInfo failed "},
   };
+  // clang-format on
   for (const Case& c : cases) {
     fake_.installed = c.installed;
     fake_.enum_fails_at = c.enum_fails_at;

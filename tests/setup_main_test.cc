@@ -99,6 +99,7 @@ TEST_F(SetupMainTest, CommandLengthLimit) {
     size_t units;
     bool starts;
   };
+  // clang-format off
   const Case cases[] = {
       {32763, "p", 1, true},          {32764, "p", 1, true},
       {32765, "p", 1, false},         {32767, "p", 1, false},
@@ -106,6 +107,7 @@ TEST_F(SetupMainTest, CommandLengthLimit) {
       {32765, "\u4e2d", 1, false},    {32764, "\U0001F600", 2, true},
       {32765, "\U0001F600", 2, false},
   };
+  // clang-format on
   for (const auto& [length, character, units, starts] : cases) {
     fake_.shell_file.clear();
     size_t count = length - start.size();
@@ -122,6 +124,7 @@ TEST_F(SetupMainTest, CommandLengthLimit) {
 }
 
 TEST_F(SetupMainTest, ShellShowsNoErrorBoxInASilentRun) {
+  // clang-format off
   const std::pair<std::vector<std::string>, bool> cases[] = {
       {{"/v/qn"}, false}, {{"/S", "/v/qn"}, true}, {{"/v/qn", "/s"}, true}};
   for (const auto& [switches, no_ui] : cases) {
@@ -138,6 +141,8 @@ TEST_F(SetupMainTest, FailurePathsThroughTheSeam) {
     int result;
     bool shell_called;
   };
+  // clang-format on
+  // clang-format off
   const Case cases[] = {
       {"no module handle", [](FakeRunOs& f) { f.has_module_handle = false; }, kSetupNoModuleHandle,
        false},
@@ -161,6 +166,7 @@ TEST_F(SetupMainTest, FailurePathsThroughTheSeam) {
        [](FakeRunOs& f) { f.local_app_data = "C:\\" + std::string(33000, 'a'); },
        kSetupMsiexecNotStarted, false},
   };
+  // clang-format on
   for (const Case& c : cases) {
     FakeRunOs fake;
     c.arrange(fake);
@@ -172,12 +178,14 @@ TEST_F(SetupMainTest, FailurePathsThroughTheSeam) {
 }
 
 TEST_F(SetupMainTest, SetupDirectoryIsTheFolderOfAnyProgramName) {
+  // clang-format off
   const std::pair<std::string, std::string> cases[] = {
       {"C:\\pkg\\setup.exe", "C:\\pkg\\"},
       {"C:\\pkg\\install.exe", "C:\\pkg\\"},
       {"Z:\\a b\\c\\x.exe", "Z:\\a b\\c\\"},
       {"C:\\" + std::string(3000, 'd') + "\\setup.exe", "C:\\" + std::string(3000, 'd') + "\\"},
   };
+  // clang-format on
   for (const auto& [module, directory] : cases) {
     fake_.module_path = module;
     int err = -1;
@@ -196,6 +204,7 @@ TEST_F(SetupMainTest, UsageBox) {
     int result;
     bool box;
   };
+  // clang-format off
   const Case cases[] = {
       {{"/?"}, true, 0, true},
       {{"/h", "/S"}, true, 0, false},
@@ -220,6 +229,7 @@ TEST_F(SetupMainTest, UsageBox) {
       {{"drv.msi", "{U}", "{P}", "/x", "/S", "/v/qn"}, false, 101, false},
       {{"drv.msi", "{U}", "{P}", "/?", "/v/qn"}, false, 0, true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     fake_.boxes.clear();
     fake_.shell_file.clear();
@@ -246,12 +256,14 @@ TEST_F(SetupMainTest, DebugLogHoldsTheWholeRunAndIsClosedOnEveryPath) {
     int result;
     std::vector<std::string> lines;
   };
+  // clang-format off
   const Case cases[] = {
       {{"/S", "/v/qn"}, 1602, {check, started, "RunMsiexec: msiexec exit code 1602"}},
       {{"/?"}, 0, {check}},
       {{"/bogus"}, 87, {check}},
       {{"/debuglog" + dir.file("b.txt")}, 4, {check}},  // a second log does not open
   };
+  // clang-format on
   fake_.installed = {{"{U}", "{P}", "{other}"}};
   fake_.product_info_fails = true;  // the product check's message comes before the log opens
   fake_.exit_code = 1602;

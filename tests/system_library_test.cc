@@ -31,6 +31,7 @@ TEST(SystemLibraryTest, CallsFailWhenTheirDllDoesNotLoad) {
     int failed;
     std::pair<std::string, std::string> entry;
   };
+  // clang-format off
   const Case cases[] = {
       {"shell", [] {
          return static_cast<int>(
@@ -40,6 +41,7 @@ TEST(SystemLibraryTest, CallsFailWhenTheirDllDoesNotLoad) {
       {"message box", [] { return os::Current().ShowMessageBox("text", "caption", 0); }, 0,
        {"user32.dll", "MessageBoxA"}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     NoSystemDllsOs fake;
     os::ScopedOs scoped(fake);
