@@ -23,8 +23,8 @@ std::string DeviceBlock(int number) {
   const std::string id = std::to_string(number);
   std::string block = "Device #" + id + " (bay " + id + ")\n" +
                       "  Model: Vistrel VN2-4410 dual-port controller\n"
-                      "  Part Number: VN2-4410-A" + std::to_string(number % 4) + "\n" +
-                      "  PSID: QV_4410_" + id + "\n" +
+                      "  Part Number: VN2-4410-A" +
+                      std::to_string(number % 4) + "\n" + "  PSID: QV_4410_" + id + "\n" +
                       "  Image: 7.12.044 -> 7.12.051\n";
   const std::string status =
       number % 16 == 0 ? "  Status: Update required\n" : "  Status: Up to date\n";

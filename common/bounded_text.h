@@ -9,8 +9,9 @@ namespace text {
 
 using Result = int32_t;  // an HRESULT
 inline constexpr Result kOk = 0;
-inline constexpr Result kInvalidArgument = static_cast<Result>(0x80070057u);     // E_INVALIDARG
-inline constexpr Result kInsufficientBuffer = static_cast<Result>(0x8007007Au);  // STRSAFE_E_INSUFFICIENT_BUFFER
+inline constexpr Result kInvalidArgument = static_cast<Result>(0x80070057u);  // E_INVALIDARG
+inline constexpr Result kInsufficientBuffer =
+    static_cast<Result>(0x8007007Au);  // STRSAFE_E_INSUFFICIENT_BUFFER
 // Largest capacity in bytes the operations accept.
 inline constexpr size_t kMaxCapacity = 2147483647;
 

@@ -94,7 +94,9 @@ class JsonObject {
  public:
   JsonObject& Null(const char* name) { return Raw(name, "null"); }
   JsonObject& Bool(const char* name, bool value) { return Raw(name, value ? "true" : "false"); }
-  JsonObject& Number(const char* name, const std::string& digits) { return Raw(name, digits.c_str()); }
+  JsonObject& Number(const char* name, const std::string& digits) {
+    return Raw(name, digits.c_str());
+  }
   // `text` as a JSON string; null when there is none.
   JsonObject& Text(const char* name, const char* text) {
     if (text == nullptr) return Null(name);
@@ -180,7 +182,10 @@ void PrintJson(const Options& options, const Verdict& verdict) {
         .Number("result", NumberText(report->result))
         .Text("result_meaning", FirmwareResultMeaning(report->result));
   } else {
-    json.Null("status").Text("status_meaning", "not determined").Null("result").Null("result_meaning");
+    json.Null("status")
+        .Text("status_meaning", "not determined")
+        .Null("result")
+        .Null("result_meaning");
   }
   json.Text("mode", options.update ? "update" : "query");
   if (report != nullptr && report->toolExitCodeKnown) {
@@ -230,7 +235,8 @@ void PrintDevice(const DeviceView& device) {
 void PrintText(const Options& options, const Verdict& verdict) {
   const FirmwareCheckReport& report = *verdict.report;
   Print({"status: ", NumberText(report.status), " (", StatusMeaning(options, verdict),
-         ")\nresult: ", NumberText(report.result), " (", FirmwareResultMeaning(report.result), ")\n"});
+         ")\nresult: ", NumberText(report.result), " (", FirmwareResultMeaning(report.result),
+         ")\n"});
   if (report.toolExitCodeKnown) Print({"tool exit code: ", NumberText(report.toolExitCode), "\n"});
   Print({"devices: ", NumberText(report.devicesReported), " reported, ",
          NumberText(report.devicesExamined), " examined\n"});
@@ -240,9 +246,11 @@ void PrintText(const Options& options, const Verdict& verdict) {
 // --detailed-exitcode: the answer's status as an exit code. It follows the
 // status reported, so an update required wins over another device's problem.
 int DetailedExitCode(const Options& options, const FirmwareCheckReport& report) {
-  if (options.update) return report.status == kFwUpdated ? kExitUpdateRequiredOrMade : kExitCheckRan;
+  if (options.update)
+    return report.status == kFwUpdated ? kExitUpdateRequiredOrMade : kExitCheckRan;
   if (report.status == kFwUpdateRequired) return kExitUpdateRequiredOrMade;
-  if (report.status >= kFwOpenFailed && report.status <= kFwUnknownStatus) return kExitDeviceProblem;
+  if (report.status >= kFwOpenFailed && report.status <= kFwUnknownStatus)
+    return kExitDeviceProblem;
   return kExitCheckRan;
 }
 

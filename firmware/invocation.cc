@@ -15,8 +15,8 @@ constexpr uint32_t kWindowsExceptionCodes = 0xC0000000u;
 // unquoted, Windows would try to run "C:\Program.exe" for "C:\Program Files\...".
 text::Result BuildCommandLine(char* commandLine, const char* toolPath, bool query) {
   bool quote = std::strpbrk(toolPath, " \t") != nullptr;
-  const char* format = query ? (quote ? "\"%s\" --no" : "%s --no")
-                             : (quote ? "\"%s\" -u -y" : "%s -u -y");
+  const char* format =
+      query ? (quote ? "\"%s\" --no" : "%s --no") : (quote ? "\"%s\" -u -y" : "%s -u -y");
   return text::FormatBounded(commandLine, kFwCommandLineCapacity, format, toolPath);
 }
 
@@ -113,9 +113,9 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
                                             request.supportedList})
                         .devices;
   DeviceCounts counts;
-  report->status = CheckFWUpdateStatByOutpt(handle, output, storedLength, request.oemFilter,
-                                            &updateRequired, request.partNumbers, request.count,
-                                            request.supportedList, &counts);
+  report->status =
+      CheckFWUpdateStatByOutpt(handle, output, storedLength, request.oemFilter, &updateRequired,
+                               request.partNumbers, request.count, request.supportedList, &counts);
   report->devicesReported = counts.reported;
   report->devicesExamined = counts.examined;
   if (query) {
@@ -134,8 +134,8 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
 }  // namespace
 
 int32_t CheckAndUpdateFirmware(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
-                               bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
-                               int32_t count, bool supportedList) {
+                               bool oemFilter, FirmwareStatus* status,
+                               const char* const* partNumbers, int32_t count, bool supportedList) {
   LogMessageParam(handle, "Action started: [1]", "CheckAndUpdateFirmware");
   return RunFlashKeeper(handle, toolDirectory, queryFlag, oemFilter, status, partNumbers, count,
                         supportedList);
@@ -145,10 +145,10 @@ int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t quer
                        bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
                        int32_t count, bool supportedList) {
   FirmwareCheckReport report;
-  int32_t result = RunCheck(handle,
-                            CheckRequestFor(toolDirectory, queryFlag == 0, oemFilter, partNumbers,
-                                            count, supportedList),
-                            &report);
+  int32_t result = RunCheck(
+      handle,
+      CheckRequestFor(toolDirectory, queryFlag == 0, oemFilter, partNumbers, count, supportedList),
+      &report);
   *status = report.status;
   return result;
 }
@@ -206,8 +206,8 @@ std::string UpdateProblemReason(const FirmwareCheckReport& report) {
     if (!device.examined()) continue;
     for (const UpdateProblem& problem : kUpdateProblems) {
       if (device.reports(problem.status)) {
-        return std::string("the update reported a device problem: ") + problem.text +
-               " (device " + NumberText(device.index) + ")";
+        return std::string("the update reported a device problem: ") + problem.text + " (device " +
+               NumberText(device.index) + ")";
       }
     }
   }
@@ -224,7 +224,8 @@ std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
     return "the tool ended with a Windows exception code";
   }
   if (request.update && !report.toolExitCodeKnown) return "the tool's exit code could not be read";
-  if (request.update && report.toolExitCode != 0) return "the update ended with an exit code other than 0";
+  if (request.update && report.toolExitCode != 0)
+    return "the update ended with an exit code other than 0";
   if (report.reportHeldNul) return "the tool's report held a NUL byte";
   if (report.devicesReported == 0) return "the tool's report holds no \"Device #\" line";
   if (request.update) return UpdateProblemReason(report);

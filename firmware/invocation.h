@@ -29,15 +29,15 @@ inline constexpr uint32_t kFwOutputCapacity = 102400;
 // Returns 0 when the tool ran and its report was classified, kFwCommandLineTooLong
 // (status kFwCommandLineFailed) when the command line does not fit,
 // PROC_CREATE_FAILED (status kFwUpToDate) when no folder is given or it
-// cannot be made full, or the runner's failure code (status stays kFwUpToDate). `status` receives the outcome:
-// query mode: kFwUpdateRequired when an examined device needs an update, else
-// the parser's result (0 or the first problem code 5..10); update mode after a
-// normal run: kFwUpdated or kFwNoProblem.
+// cannot be made full, or the runner's failure code (status stays kFwUpToDate). `status` receives
+// the outcome: query mode: kFwUpdateRequired when an examined device needs an update, else the
+// parser's result (0 or the first problem code 5..10); update mode after a normal run: kFwUpdated
+// or kFwNoProblem.
 //
 // Needs about 104 KB of stack for its fixed buffers.
 int32_t CheckAndUpdateFirmware(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
-                               bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
-                               int32_t count, bool supportedList);
+                               bool oemFilter, FirmwareStatus* status,
+                               const char* const* partNumbers, int32_t count, bool supportedList);
 
 // One check's settings.
 struct FirmwareCheckRequest {
@@ -57,9 +57,9 @@ struct FirmwareCheckRequest {
 
 // The request for one check, however it is started (timeout and tick left
 // unset); it points into `toolDirectory` and `partNumbers`, which must outlive it.
-inline FirmwareCheckRequest CheckRequestFor(const char* toolDirectory, bool update,
-                                            bool oemFilter, const char* const* partNumbers,
-                                            int32_t count, bool supportedList) {
+inline FirmwareCheckRequest CheckRequestFor(const char* toolDirectory, bool update, bool oemFilter,
+                                            const char* const* partNumbers, int32_t count,
+                                            bool supportedList) {
   FirmwareCheckRequest request;
   request.toolDirectory = toolDirectory;
   request.update = update;
@@ -69,7 +69,6 @@ inline FirmwareCheckRequest CheckRequestFor(const char* toolDirectory, bool upda
   request.supportedList = supportedList;
   return request;
 }
-
 
 // What one check found, beyond its status and result.
 struct FirmwareCheckReport {

@@ -33,8 +33,7 @@ class CommandRun {
         details_(details) {}
 
   int Run(const char* application, char* command_line, bool console_window) {
-    if (!os::Current().MakePipe(read_end_.receive(), write_end_.receive(),
-                                read_event_.receive())) {
+    if (!os::Current().MakePipe(read_end_.receive(), write_end_.receive(), read_event_.receive())) {
       return PROC_PIPE_CREATE_FAILED;
     }
     if (os::Current().StartProcess(application, command_line, console_window, write_end_.get(),
@@ -86,9 +85,8 @@ class CommandRun {
       }
       next_end_check = now + kEndCheckIntervalMs;
       // When the read's own wait for the program failed, that is the answer.
-      uint32_t wait = event == Event::kWaitFailed
-                          ? os::kWaitFailed
-                          : os::Current().WaitForProcess(process_.get(), 0);
+      uint32_t wait = event == Event::kWaitFailed ? os::kWaitFailed
+                                                  : os::Current().WaitForProcess(process_.get(), 0);
       if (wait == os::kWaitTimeout && now >= time_limit_at_) {
         EndAtTimeLimit();
         return;
@@ -144,8 +142,8 @@ class CommandRun {
     LogMessageNumber(handle_, "run_cmd: proc exit code is [1]", exit_code);
     LogMessageNumber(handle_, "run_cmd: proc err code is [1]", wait);
     LogMessage(handle_, "run_cmd: reading data from pipe");
-    bool ended = wait == os::kWaitObject0 ||
-                 (wait != os::kWaitTimeout && exit_code != os::kStillActive);
+    bool ended =
+        wait == os::kWaitObject0 || (wait != os::kWaitTimeout && exit_code != os::kStillActive);
     if (!ended) {
       LogMessage(handle_, "run_cmd: process did not complete waiting ...");
       return wait == os::kWaitTimeout ? Outcome::kRunning : Outcome::kUnknown;
@@ -154,9 +152,8 @@ class CommandRun {
     details_->exit_code_known = exit_code_known;
     details_->exit_code = exit_code;
     process_.reset();
-    LogMessageParam(handle_,
-                    "run_cmd: since the process ended closing the handle and read from pipe [1]",
-                    "");
+    LogMessageParam(
+        handle_, "run_cmd: since the process ended closing the handle and read from pipe [1]", "");
     return Outcome::kEnded;
   }
 
@@ -201,8 +198,8 @@ class CommandRun {
   }
 
   os::ReadStatus Read(os::Handle watched, uint32_t timeout_ms) {
-    return os::Current().ReadOutput(read_end_.get(), read_event_.get(), watched, chunk_,
-                                    kChunkSize, timeout_ms, &chunk_length_);
+    return os::Current().ReadOutput(read_end_.get(), read_event_.get(), watched, chunk_, kChunkSize,
+                                    timeout_ms, &chunk_length_);
   }
 
   static uint32_t MsUntil(uint64_t deadline) {

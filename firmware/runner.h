@@ -9,7 +9,7 @@
 inline constexpr int PROC_CREATE_FAILED = 5000;       // the program could not be started
 inline constexpr int PROC_PIPE_READ_FAILED = 5001;    // reading its output failed
 inline constexpr int PROC_PIPE_CREATE_FAILED = 5002;  // the output pipe could not be made
-inline constexpr int PROC_TIMED_OUT = 5003;           // the time limit passed; the program was ended
+inline constexpr int PROC_TIMED_OUT = 5003;  // the time limit passed; the program was ended
 inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // it ran to its end; its output did not fit
 
 // A call the runner makes while the program runs, about every `interval_ms`

@@ -14,8 +14,7 @@ namespace {
 bool Same(const FirmwareActionSettings& a, const FirmwareActionSettings& b) {
   return a.toolDirectory == b.toolDirectory && a.oemFilter == b.oemFilter &&
          a.partNumbers == b.partNumbers && a.supportedList == b.supportedList &&
-         a.updateMustSucceed == b.updateMustSucceed &&
-         a.restartAfterUpdate == b.restartAfterUpdate;
+         a.updateMustSucceed == b.updateMustSucceed && a.restartAfterUpdate == b.restartAfterUpdate;
 }
 
 // Settings as the installer's properties can give them: a flags byte, then

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const testing_support::FuzzInput input = testing_support::DecodeFuzzInput(std::string_view(reinterpret_cast<const char*>(data), size));
+  const testing_support::FuzzInput input =
+      testing_support::DecodeFuzzInput(std::string_view(reinterpret_cast<const char*>(data), size));
   std::vector<const char*> partNumbers;
   for (const std::string& entry : input.partNumbers) partNumbers.push_back(entry.c_str());
 

@@ -105,7 +105,8 @@ size_t CommandLength(const std::string& program, const std::string& parameters) 
 
 // msiexec starts only with a command the system takes whole, and whenever it does.
 void CheckStart(const RecordingShellOs& shell, const std::string& parameters, int exitCode) {
-  bool fits = CommandLength(shell.system_directory + "\\msiexec.exe", parameters) <= kMaxCommandLine;
+  bool fits =
+      CommandLength(shell.system_directory + "\\msiexec.exe", parameters) <= kMaxCommandLine;
   if (shell.started != fits || exitCode != (fits ? 0 : kSetupMsiexecNotStarted)) std::abort();
   if (shell.started && (CommandLength(shell.program, shell.parameters) > kMaxCommandLine ||
                         shell.parameters != parameters)) {
@@ -118,7 +119,8 @@ void CheckStart(const RecordingShellOs& shell, const std::string& parameters, in
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t answers = data[0];
-  std::vector<std::string> pieces = Pieces(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
+  std::vector<std::string> pieces =
+      Pieces(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
   RecordingShellOs shell;
   os::ScopedOs scoped(shell);
   shell.installed = ProductsOf(answers);

@@ -20,10 +20,11 @@ std::string Utf8Text(const wchar_t* wide) {
 
 // `utf8` in the active code page, as AnsiText.
 bool AnsiTextOfUtf8(const std::string& utf8, std::string* text) {
-  int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                     nullptr, 0);
+  int length =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::vector<wchar_t> wide(static_cast<size_t>(length) + 1);
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                        length);
   return AnsiText(wide.data(), length, text);
 }
 

@@ -56,14 +56,14 @@ inline constexpr uint32_t kMbIconQuestion = 0x20;
 
 // What one wait for a child's output ended with.
 enum class ReadStatus {
-  kData,           // a read completed; bytes_read may be 0 after an empty write
-  kEndOfData,      // every writer has closed the pipe and it is empty
-  kProcessEnded,   // the watched process ended before any byte came
-  kTimeout,        // nothing happened within the time given
+  kData,          // a read completed; bytes_read may be 0 after an empty write
+  kEndOfData,     // every writer has closed the pipe and it is empty
+  kProcessEnded,  // the watched process ended before any byte came
+  kTimeout,       // nothing happened within the time given
   // Waiting for the watched process failed and nothing was read; LastError()
   // tells why.
   kProcessWaitFailed,
-  kFailed,         // the read or the wait for it failed; LastError() tells why
+  kFailed,  // the read or the wait for it failed; LastError() tells why
 };
 
 class Os {
@@ -230,8 +230,8 @@ class ForwardingOs : public Os {
   bool MakePipe(Handle* read_end, Handle* write_end, Handle* read_event) override {
     return next_.MakePipe(read_end, write_end, read_event);
   }
-  bool StartProcess(const char* application, char* command_line, bool console_window,
-                    Handle output, Handle* process) override {
+  bool StartProcess(const char* application, char* command_line, bool console_window, Handle output,
+                    Handle* process) override {
     return next_.StartProcess(application, command_line, console_window, output, process);
   }
   ReadStatus ReadOutput(Handle read_end, Handle read_event, Handle process, char* buffer,

@@ -107,8 +107,8 @@ void EndUnwatchedChild(pid_t pid) {
 // Returns false when `pidfd` is not a process handle.
 bool ReapWhenEnded(int pidfd) {
   siginfo_t info{};
-  if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info,
-             WEXITED | WNOHANG) != 0) {
+  if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG) !=
+      0) {
     return false;
   }
   if (info.si_pid != 0) return false;  // reaped now: close the pidfd as any other
@@ -253,7 +253,8 @@ class PosixOs final : public Os {
   uint64_t TickCount() override {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint64_t>(now.tv_sec) * 1000u +
+           static_cast<uint64_t>(now.tv_nsec) / 1000000u;
   }
 
   // poll needs no event: every read waits on its own pipe.
@@ -334,9 +335,7 @@ class PosixOs final : public Os {
     return kErrorInvalidHandle;
   }
   void SessionInfoMessage(uint32_t, const char*) override {}
-  int SessionMessage(uint32_t, uint32_t, std::initializer_list<RecordField>) override {
-    return -1;
-  }
+  int SessionMessage(uint32_t, uint32_t, std::initializer_list<RecordField>) override { return -1; }
   uint32_t SetSessionMode(uint32_t, uint32_t, bool) override { return kErrorInvalidHandle; }
 
   // No global atoms here: no other process would see them. Tests fake them.

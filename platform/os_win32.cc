@@ -244,8 +244,8 @@ class Win32Os final : public Os {
     return true;
   }
 
-  bool StartProcess(const char* application, char* command_line, bool console_window,
-                    Handle output, Handle* process) override {
+  bool StartProcess(const char* application, char* command_line, bool console_window, Handle output,
+                    Handle* process) override {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     ScopedWinHandle null_input(::CreateFileA("NUL", GENERIC_READ,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
@@ -270,8 +270,8 @@ class Win32Os final : public Os {
       startup.lpAttributeList = list;
       DWORD flags = EXTENDED_STARTUPINFO_PRESENT | (console_window ? 0 : CREATE_NO_WINDOW);
       PROCESS_INFORMATION info{};
-      started = ::CreateProcessA(application, command_line, nullptr, nullptr, TRUE, flags,
-                                 nullptr, nullptr, &startup.StartupInfo, &info) != FALSE;
+      started = ::CreateProcessA(application, command_line, nullptr, nullptr, TRUE, flags, nullptr,
+                                 nullptr, &startup.StartupInfo, &info) != FALSE;
       if (started) {
         ::CloseHandle(info.hThread);
         *process = FromWin(info.hProcess);
@@ -380,7 +380,7 @@ class Win32Os final : public Os {
       }
       if (result != ERROR_SUCCESS) return result;
       return AnsiText(wide.get(), static_cast<int>(length), value) ? ERROR_SUCCESS
-                                                                    : ::GetLastError();
+                                                                   : ::GetLastError();
     }
   }
 
@@ -431,7 +431,8 @@ class Win32Os final : public Os {
       filled = filled && set == ERROR_SUCCESS;
       ++index;
     }
-    int answer = filled ? msi.process_message(session, static_cast<INSTALLMESSAGE>(type), record) : -1;
+    int answer =
+        filled ? msi.process_message(session, static_cast<INSTALLMESSAGE>(type), record) : -1;
     msi.close_handle(record);
     return answer;
   }

@@ -198,7 +198,7 @@ int CheckMSIProductStatus(LogHandle handle, const std::string& productCode,
         return kProductQueryFailed;
       }
       return SameCode(packageCode, packageBuffer) ? kThisPackageInstalled
-                                                   : kProductFromOtherPackage;
+                                                  : kProductFromOtherPackage;
     }
     ++index;
   }

@@ -150,8 +150,7 @@ void LogMessageParam(LogHandle handle, const char* templ, const char* value) {
     EmitLine(handle, templ);
     return;
   }
-  EmitLine(handle, std::string_view(templ, static_cast<size_t>(marker - templ)), value,
-           marker + 3);
+  EmitLine(handle, std::string_view(templ, static_cast<size_t>(marker - templ)), value, marker + 3);
 }
 
 void LogMessageNumber(LogHandle handle, const char* templ, uint32_t value) {

@@ -116,7 +116,8 @@ int RunMsiexec(const std::string& file, const std::string& parameters) {
   }
   uint32_t dwExitCode = 0;
   if (!system.ExitCodeOfProcess(process.get(), &dwExitCode)) {
-    LogMessageNumber(0, "RunMsiexec: exit code of msiexec unreadable, error [1]", system.LastError());
+    LogMessageNumber(0, "RunMsiexec: exit code of msiexec unreadable, error [1]",
+                     system.LastError());
     return kSetupExitCodeUnknown;
   }
   LogMessageNumber(0, "RunMsiexec: msiexec exit code [1]", dwExitCode);

@@ -78,7 +78,8 @@ TEST(BoundedTextTest, Format) {
     std::memset(buffer, '#', sizeof(buffer));
     EXPECT_EQ(text::FormatBounded(buffer, c.capacity, "%s\\x", c.argument), c.result)
         << c.argument << " into " << c.capacity;
-    EXPECT_EQ(std::string(buffer, sizeof(buffer)), c.buffer) << c.argument << " into " << c.capacity;
+    EXPECT_EQ(std::string(buffer, sizeof(buffer)), c.buffer)
+        << c.argument << " into " << c.capacity;
   }
 }
 

@@ -93,7 +93,8 @@ class CustomActionTest : public ::testing::Test {
   // Every relayed line, for a failure's message.
   std::string AllLogged() const {
     std::string all;
-    for (const std::string& message : session_.messages) all += "\n  " + FormatLikeTheInstaller(message);
+    for (const std::string& message : session_.messages)
+      all += "\n  " + FormatLikeTheInstaller(message);
     return all;
   }
 
@@ -106,7 +107,8 @@ TEST_F(CustomActionTest, UpdateDataRoundTrip) {
   cases[0].toolDirectory = "C:\\Program Files\\Vantreo\\fw";
   cases[1].toolDirectory = "C:\\odd;folder;;name;";  // semicolons, doubled and last
   cases[1].oemFilter = true;
-  cases[2].toolDirectory = "\\\\server\\share\\a=b [x] ";  // backslashes, "=", brackets, trailing blank
+  cases[2].toolDirectory =
+      "\\\\server\\share\\a=b [x] ";  // backslashes, "=", brackets, trailing blank
   cases[2].updateMustSucceed = true;
   cases[2].restartAfterUpdate = false;
   cases[3].toolDirectory = "C:\\fw";
@@ -205,7 +207,7 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
     const char* arguments;  // what the tool was run with
     const char* logged;
     unsigned long toolExitCode = 0;
-    const char* data = "";  // part of the deferred action's data
+    const char* data = "";            // part of the deferred action's data
     const char* untranslatable = "";  // the property whose value the code page cannot hold
   };
   const std::string both = std::string(kUpdateRequired) + kUpToDate;
@@ -347,7 +349,8 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
   for (const Case& c : cases) {
     ToolFolder tool(c.report, c.toolExitCode);
     std::string data = c.data;
-    for (auto [token, path] : {std::pair{"<MISSING>", tool.Missing()}, std::pair{"<TOOL>", tool.Path()}}) {
+    for (auto [token, path] :
+         {std::pair{"<MISSING>", tool.Missing()}, std::pair{"<TOOL>", tool.Path()}}) {
       size_t at = data.find(token);
       if (at != std::string::npos) data.replace(at, std::strlen(token), path);
     }
@@ -462,14 +465,16 @@ TEST_F(CustomActionTest, AnUpdateThatUpdatedAsksForARestart) {
     session_.properties = {{"CustomActionData", "FIRMWARE_TOOL_DIR=" + tool.Path() + c.moreData},
                            {"ProductCode", kProduct}};
     EXPECT_EQ(UpdateFirmwareAction(kSession, 50), kActionSuccess) << c.name;
-    EXPECT_EQ(session_.Sent(os::kMessageActionStart), (Sent{{"UpdateFirmware", kUpdateText, "[1]"}}))
+    EXPECT_EQ(session_.Sent(os::kMessageActionStart),
+              (Sent{{"UpdateFirmware", kUpdateText, "[1]"}}))
         << c.name;
     Sent actionData = session_.Sent(os::kMessageActionData);
     ASSERT_GE(actionData.size(), 2u) << c.name;
     EXPECT_EQ(actionData[0], std::vector<std::string>{kUpdateText}) << c.name;
     EXPECT_EQ(actionData[1], std::vector<std::string>{"The firmware update has run for 1 minute."});
     if (actionData.size() > 2) {
-      EXPECT_EQ(actionData[2], std::vector<std::string>{"The firmware update has run for 2 minutes."});
+      EXPECT_EQ(actionData[2],
+                std::vector<std::string>{"The firmware update has run for 2 minutes."});
     }
     // The Cancel button is hidden before the first report and shown after the last.
     EXPECT_EQ(session_.sent[2].fields, (std::vector<std::string>{"2", "0"})) << c.name;
@@ -529,7 +534,8 @@ TEST(InstallerSessionTest, NoSessionBehindAnOtherHandle) {
   EXPECT_NE(os::Native().SessionProperty(12345, "ProductCode", &value), os::kErrorSuccess);
   EXPECT_NE(os::Native().SetSessionProperty(12345, "X", "1"), os::kErrorSuccess);
   os::Native().SessionInfoMessage(12345, "nowhere");  // and nothing breaks
-  EXPECT_NE(os::Native().SessionMessage(12345, os::kMessageActionData, {"nowhere", 1}), os::kIdCancel);
+  EXPECT_NE(os::Native().SessionMessage(12345, os::kMessageActionData, {"nowhere", 1}),
+            os::kIdCancel);
   os::Native().SetSessionMode(12345, os::kRunModeRebootAtEnd, true);  // Wine takes it
 }
 

@@ -115,9 +115,9 @@ class FakeInstallerSession : public os::ForwardingOs {
   // This property's value holds a character the code page cannot hold: it
   // comes as the table has it, as with stand-ins, and with the error.
   std::string untranslatable;
-  std::vector<Message> sent;          // SessionMessage's, in order
-  uint32_t cancel_type = 0;           // messages of this type answer kIdCancel
-  std::map<uint32_t, bool> modes;     // SetSessionMode's
+  std::vector<Message> sent;                       // SessionMessage's, in order
+  uint32_t cancel_type = 0;                        // messages of this type answer kIdCancel
+  std::map<uint32_t, bool> modes;                  // SetSessionMode's
   std::vector<std::pair<std::string, int>> atoms;  // global atoms and their addings
   std::string current_folder;  // when set, relative paths are made full against it
 
@@ -180,8 +180,9 @@ class FakeInstallerSession : public os::ForwardingOs {
   }
   uint16_t FindGlobalAtom(const char* name) override {
     size_t index = AtomIndex(name);
-    return index < atoms.size() && atoms[index].second > 0 ? static_cast<uint16_t>(kFirstAtom + index)
-                                                           : 0;
+    return index < atoms.size() && atoms[index].second > 0
+               ? static_cast<uint16_t>(kFirstAtom + index)
+               : 0;
   }
   bool DeleteGlobalAtom(uint16_t atom) override {
     size_t index = static_cast<size_t>(atom - kFirstAtom);

@@ -40,7 +40,9 @@ class FakeTool {
     std::ofstream(folder_ / "exitcode.txt") << exitCode;
   }
   std::string Folder() const { return NativeFolder(folder_); }
-  std::string Arguments() const { return testing_support::ReadFile((folder_ / "args.txt").string()); }
+  std::string Arguments() const {
+    return testing_support::ReadFile((folder_ / "args.txt").string());
+  }
 
   // The folder as the tool's command line names it: in Windows form where
   // the program runs on Windows.
@@ -60,8 +62,8 @@ struct Outcome {
 
 Outcome Check(const std::string& folder, bool query) {
   FirmwareStatus status = -1;
-  int32_t result = CheckAndUpdateFirmware(0, folder.c_str(), query ? 1 : 0, false, &status,
-                                          nullptr, 0, false);
+  int32_t result =
+      CheckAndUpdateFirmware(0, folder.c_str(), query ? 1 : 0, false, &status, nullptr, 0, false);
   return {status, result};
 }
 
@@ -216,7 +218,8 @@ TEST(InvocationTest, FolderWithABlankIsQuoted) {
   EXPECT_EQ(outcome.result, 0);
   EXPECT_EQ(outcome.status, kFwUpdateRequired);
   std::vector<std::string> lines = log.Lines();
-  EXPECT_EQ(lines[3], "RunFlashKeeper: running command \"" + tool.Folder() + "\\flashkeeper.exe\" --no");
+  EXPECT_EQ(lines[3],
+            "RunFlashKeeper: running command \"" + tool.Folder() + "\\flashkeeper.exe\" --no");
 }
 
 TEST(InvocationTest, PartNumberListsAndOemFilterReachTheParser) {
@@ -225,9 +228,11 @@ TEST(InvocationTest, PartNumberListsAndOemFilterReachTheParser) {
               "Device #9:\n  PSID:          RS_0009\n  Status:        No matching image found\n");
   const char* supported[] = {"VN2-100"};
   FirmwareStatus status = -1;
-  EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Folder().c_str(), 1, true, &status, supported, 1, true), 0);
+  EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Folder().c_str(), 1, true, &status, supported, 1, true),
+            0);
   EXPECT_EQ(status, kFwUpdateRequired);
-  EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Folder().c_str(), 0, true, &status, supported, 1, false), 0);
+  EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Folder().c_str(), 0, true, &status, supported, 1, false),
+            0);
   EXPECT_EQ(status, kFwNoProblem);  // update mode: the only update-required device was left out
 }
 
@@ -365,9 +370,9 @@ TEST(InvocationTest, ReportsAndFailureRules) {
     script(c, &again);
     os::ScopedOs scoped(again);
     FirmwareStatus status = -1;
-    EXPECT_EQ(CheckAndUpdateFirmware(0, "C:\\fw", c.update ? 0 : 1, false, &status, nullptr, 0,
-                                     false),
-              c.result);
+    EXPECT_EQ(
+        CheckAndUpdateFirmware(0, "C:\\fw", c.update ? 0 : 1, false, &status, nullptr, 0, false),
+        c.result);
     EXPECT_EQ(status, c.status);
   }
 }

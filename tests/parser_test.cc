@@ -54,7 +54,8 @@ Outcome Parse(const std::string& report, const DeviceSelection& selection) {
   DeviceCounts counts{99, 99};
   const FirmwareStatus result = CheckFWUpdateStatByOutpt(
       3, buffer.bytes.data(), buffer.length, selection.oemFilter, &updateRequired,
-      selection.parts.data(), selection.count.value_or(static_cast<int32_t>(selection.parts.size())),
+      selection.parts.data(),
+      selection.count.value_or(static_cast<int32_t>(selection.parts.size())),
       selection.supportedList, &counts);
   EXPECT_TRUE(buffer.GuardIntact());
   return {result, updateRequired, log.Lines(), counts};
@@ -76,7 +77,8 @@ std::vector<std::string> Verdicts(const std::vector<std::string>& log) {
 
 const std::string kSkipByPart =
     "CheckFWUpdateStatByOutpt: Device is not found in the supported devices list. Skipping to the next device.";
-const std::string kSkipOem = "CheckFWUpdateStatByOutpt: Found  OEM device skipping to the next device  ";
+const std::string kSkipOem =
+    "CheckFWUpdateStatByOutpt: Found  OEM device skipping to the next device  ";
 const std::string kUpdateLine =
     "GetStatusByMsg: found one device that should be updated s: Update required ";
 const std::string kFailureLine =
@@ -276,15 +278,16 @@ std::string LongReport(int devices, const char* lastStatus) {
   std::string report;
   for (int i = 1; i <= devices; ++i) {
     report += "Device #" + std::to_string(i) + "\n  Part Number: VN2-" + std::to_string(i % 7) +
-              "\n  PSID: QV_" + std::to_string(i) + "\n  Status: " +
-              (i == devices ? lastStatus : "Up to date") + "\n";
+              "\n  PSID: QV_" + std::to_string(i) +
+              "\n  Status: " + (i == devices ? lastStatus : "Up to date") + "\n";
   }
   return report;
 }
 
 TEST(ParserTest, ConcurrentParsesAreIndependent) {
   testing_support::ResetDebugLog();
-  const auto countWrongResults = [](const std::string& report, FirmwareStatus expected, int* wrong) {
+  const auto countWrongResults = [](const std::string& report, FirmwareStatus expected,
+                                    int* wrong) {
     const char* const leaveOut[] = {"VN2-3"};
     for (int round = 0; round < 200; ++round) {
       std::vector<char> buffer(report.begin(), report.end());

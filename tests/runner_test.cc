@@ -70,14 +70,14 @@ Outcome RunUnlogged(const Call& call) {
   auto start = std::chrono::steady_clock::now();
   outcome.details.time_limit_ms = call.time_limit_ms;
   outcome.details.tick = call.tick;
-  outcome.result = run_cmd(kLogHandle, call.application, &command_line[0], buffer.data(),
-                           call.capacity, &outcome.total_read, call.console_window,
-                           &outcome.details);
+  outcome.result =
+      run_cmd(kLogHandle, call.application, &command_line[0], buffer.data(), call.capacity,
+              &outcome.total_read, call.console_window, &outcome.details);
   outcome.took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
   outcome.output = buffer.data();
-  size_t kept = std::max(static_cast<size_t>(std::max(call.capacity, 0)),
-                         call.initial_text.size() + 1);
+  size_t kept =
+      std::max(static_cast<size_t>(std::max(call.capacity, 0)), call.initial_text.size() + 1);
   outcome.wrote_past_capacity =
       std::any_of(buffer.begin() + kept, buffer.end(), [](char c) { return c != kUntouched; });
   EXPECT_EQ(command_line, call.command_line) << "the command line came back changed";
@@ -143,21 +143,22 @@ TEST(SimulatedRunTest, LogsEachStepOfANormalRunInOrder) {
   EXPECT_EQ(outcome.result, 0);
   EXPECT_EQ(outcome.output, "hello");
   EXPECT_EQ(outcome.total_read, 5u);
-  EXPECT_EQ(outcome.log, (std::vector<std::string>{
-                             "run_cmd: started cmd tool.exe --no",
-                             "run_cmd: copy  temp buffer to the main buffer",
-                             "run_cmd: proc exit code is 3",
-                             "run_cmd: proc err code is 0",
-                             "run_cmd: reading data from pipe",
-                             "run_cmd: since the process ended closing the handle and read from pipe ",
-                             "run_cmd: WaitForSingleObject return value is 0",
-                             "run_cmd: exit code is 0",
-                             "run_cmdA: output is  hello",
-                             "run_cmdA: complete to print the output",
-                             "run_cmdA: closing process",
-                             "run_cmd: cmd tool.exe --no ended",
-                             "run_cmdA: exit code is 0",
-                         }));
+  EXPECT_EQ(outcome.log,
+            (std::vector<std::string>{
+                "run_cmd: started cmd tool.exe --no",
+                "run_cmd: copy  temp buffer to the main buffer",
+                "run_cmd: proc exit code is 3",
+                "run_cmd: proc err code is 0",
+                "run_cmd: reading data from pipe",
+                "run_cmd: since the process ended closing the handle and read from pipe ",
+                "run_cmd: WaitForSingleObject return value is 0",
+                "run_cmd: exit code is 0",
+                "run_cmdA: output is  hello",
+                "run_cmdA: complete to print the output",
+                "run_cmdA: closing process",
+                "run_cmd: cmd tool.exe --no ended",
+                "run_cmdA: exit code is 0",
+            }));
   EXPECT_TRUE(program.write_end_closed_before_reading);
   ExpectAllClosedOnce(program);
 }
@@ -205,7 +206,8 @@ TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedToolOs program;
-    for (size_t i = 0; i < c.chunks.size(); ++i) program.writes.push_back({100 * (i + 1), c.chunks[i]});
+    for (size_t i = 0; i < c.chunks.size(); ++i)
+      program.writes.push_back({100 * (i + 1), c.chunks[i]});
     program.ends_at_ms = 100 * (c.chunks.size() + 1);
     Outcome outcome = RunSimulated(program, {"tool.exe", c.capacity, c.initial_text});
 
@@ -437,9 +439,8 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
 
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.output.substr(0, 7), "report\n");
-    EXPECT_EQ(program.terminated,
-              c.terminated ? std::vector<os::Handle>{SimulatedToolOs::kProcess}
-                           : std::vector<os::Handle>{});
+    EXPECT_EQ(program.terminated, c.terminated ? std::vector<os::Handle>{SimulatedToolOs::kProcess}
+                                               : std::vector<os::Handle>{});
     EXPECT_EQ(Contains(outcome.log, "run_cmd: the time limit passed, ending the process"),
               c.terminated && c.stop_at_ms == 0);
     EXPECT_EQ(Contains(outcome.log, "run_cmd: the caller stopped the run, ending the process"),
@@ -564,10 +565,10 @@ TEST(RunnerWithProgramTest, ReadsALargeReportToTheProgramsEnd) {
 TEST(RunnerWithProgramTest, PipeNamesCannotBeTakenFirst) {
   std::vector<os::UniqueHandle> squatted;
   for (int counter = 1; counter <= 500; ++counter) {
-    std::string name = "\\\\.\\pipe\\vntr_setup_output." +
-                       std::to_string(::GetCurrentProcessId()) + "." + std::to_string(counter);
-    HANDLE pipe = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0,
-                                     nullptr);
+    std::string name = "\\\\.\\pipe\\vntr_setup_output." + std::to_string(::GetCurrentProcessId()) +
+                       "." + std::to_string(counter);
+    HANDLE pipe =
+        ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
     squatted.emplace_back(reinterpret_cast<os::Handle>(pipe));
   }
@@ -622,8 +623,8 @@ struct Pipe {
   ReadStatus Read(os::Handle process, uint32_t timeout_ms) {
     char byte;
     uint32_t count = 0;
-    return os::Current().ReadOutput(read_end.get(), read_event.get(), process, &byte, 1,
-                                    timeout_ms, &count);
+    return os::Current().ReadOutput(read_end.get(), read_event.get(), process, &byte, 1, timeout_ms,
+                                    &count);
   }
   os::UniqueHandle read_end;
   os::UniqueHandle write_end;

@@ -41,7 +41,7 @@ class SimulatedToolOs : public os::ForwardingOs {
   std::vector<uint32_t> first_exit_codes;
   bool wait_fails = false;
   bool read_wait_fails = false;  // a read's own wait for the program
-  int failing_read = -1;  // index of the read that fails
+  int failing_read = -1;         // index of the read that fails
   // FullPathName: a path with a drive is full, any other is taken from
   // `current_folder`; when not 0, `full_path_length` is the length it claims.
   bool full_path_fails = false;

@@ -57,8 +57,8 @@ TEST(StrsafeDifferentialTest, FormatRefusesAnOversizedCapacity) {
 TEST(StrsafeDifferentialTest, AppendMatchesStringCchCatNA) {
   const size_t capacities[] = {0, 1, 2, 9, 10, 11, 20, kBufferSize, size_t{2147483648u}};
   const std::string befores[] = {"", "abc", "abcdefgh", "abcdefghi", "abcdefghij"};
-  const std::string chunks[] = {"", "x", "xyz", "0123456789ab", std::string("ab\0de", 5),
-                                std::string("\0z", 2)};
+  const std::string chunks[] = {
+      "", "x", "xyz", "0123456789ab", std::string("ab\0de", 5), std::string("\0z", 2)};
   const size_t counts[] = {0, 1, 3, 5, 12, 4096};
   for (size_t capacity : capacities) {
     for (const std::string& before : befores) {

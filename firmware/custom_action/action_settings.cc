@@ -72,7 +72,8 @@ bool AsksToSucceed(std::string_view value) { return !value.empty() && value != "
 bool NamesLoosely(std::string_view name, std::string_view known) {
   size_t first = name.find_first_not_of(" \t");
   size_t last = name.find_last_not_of(" \t");
-  name = first == std::string_view::npos ? std::string_view() : name.substr(first, last - first + 1);
+  name =
+      first == std::string_view::npos ? std::string_view() : name.substr(first, last - first + 1);
   return name.size() == known.size() &&
          std::equal(name.begin(), name.end(), known.begin(), [](char a, char b) {
            return std::toupper(static_cast<unsigned char>(a)) == b;
@@ -84,7 +85,8 @@ bool AnyElementAsksToSucceed(const std::vector<std::string>& elements) {
   return std::any_of(elements.begin(), elements.end(), [](const std::string& element) {
     size_t equals = element.find('=');
     return equals != std::string::npos &&
-           NamesLoosely(std::string_view(element).substr(0, equals), "FIRMWARE_UPDATE_MUST_SUCCEED") &&
+           NamesLoosely(std::string_view(element).substr(0, equals),
+                        "FIRMWARE_UPDATE_MUST_SUCCEED") &&
            AsksToSucceed(std::string_view(element).substr(equals + 1));
   });
 }
@@ -181,8 +183,7 @@ std::string EncodeUpdateData(const FirmwareActionSettings& settings) {
   return data;
 }
 
-bool ParseUpdateData(std::string_view data, FirmwareActionSettings* settings,
-                     std::string* error) {
+bool ParseUpdateData(std::string_view data, FirmwareActionSettings* settings, std::string* error) {
   *settings = FirmwareActionSettings{};
   error->clear();
   if (data.empty()) {
@@ -195,8 +196,9 @@ bool ParseUpdateData(std::string_view data, FirmwareActionSettings* settings,
   for (const std::string& element : elements) {
     std::string fault;
     size_t equals = element.find('=');
-    const SettingName* setting =
-        equals == std::string::npos ? nullptr : FindSetting(std::string_view(element).substr(0, equals));
+    const SettingName* setting = equals == std::string::npos
+                                     ? nullptr
+                                     : FindSetting(std::string_view(element).substr(0, equals));
     if (equals == std::string::npos) {
       fault = "an element without \"=\": \"" + element + "\"";
     } else if (setting == nullptr) {

@@ -58,8 +58,7 @@ std::string EncodeUpdateData(const FirmwareActionSettings& settings);
 // Reads CustomActionData strictly. False, with the first fault in `error`,
 // when it is malformed; every element that could be read is still applied,
 // and any that asks the update to succeed counts.
-bool ParseUpdateData(std::string_view data, FirmwareActionSettings* settings,
-                     std::string* error);
+bool ParseUpdateData(std::string_view data, FirmwareActionSettings* settings, std::string* error);
 
 // The check's request for these settings; it points into `settings` and
 // `partNumbers`, which must outlive it.

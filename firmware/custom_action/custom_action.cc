@@ -77,10 +77,10 @@ bool MakeFull(std::string* folder) {
 
 // What CheckFirmware sets, so that no value of an earlier run or of the
 // command line outlives a check that stops early.
-constexpr const char* kCheckOutputs[] = {
-    "FIRMWARE_STATUS",           "FIRMWARE_RESULT",           "FIRMWARE_UPDATE_REQUIRED",
-    "FIRMWARE_CHECK_FAILED",     "FIRMWARE_DEVICES_REPORTED", "FIRMWARE_DEVICES_EXAMINED",
-    kUpdateDataProperty};
+constexpr const char* kCheckOutputs[] = {"FIRMWARE_STATUS",           "FIRMWARE_RESULT",
+                                         "FIRMWARE_UPDATE_REQUIRED",  "FIRMWARE_CHECK_FAILED",
+                                         "FIRMWARE_DEVICES_REPORTED", "FIRMWARE_DEVICES_EXAMINED",
+                                         kUpdateDataProperty};
 
 void ReportCheckFailure(uint32_t session, const std::string& reason) {
   LogMessageParam(session, "CheckFirmware: the check failed: [1]", reason.c_str());
@@ -209,9 +209,10 @@ class CancelButtonHidden {
 // The action's result for an update that failed, by the data's own wish.
 uint32_t FailedUpdate(uint32_t session, const std::string& reason, bool mustSucceed) {
   LogMessageParam(session, "UpdateFirmware: the firmware update failed: [1]", reason.c_str());
-  LogMessage(session, mustSucceed
-                          ? "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is set: the install fails"
-                          : "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is not set: the install goes on");
+  LogMessage(session,
+             mustSucceed
+                 ? "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is set: the install fails"
+                 : "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is not set: the install goes on");
   return mustSucceed ? kActionInstallFailure : kActionSuccess;
 }
 
@@ -230,8 +231,9 @@ void AskForRestart(uint32_t session, bool restart) {
 // A cancel that came while the update ran, handed on now that it is over.
 uint32_t ResultAfterCancel(uint32_t session, const Watch& watch) {
   if (!watch.cancelled) return kActionSuccess;
-  LogMessage(session, "UpdateFirmware: the install was cancelled while the update ran: "
-                      "the update was not ended, the cancel goes on now");
+  LogMessage(session,
+             "UpdateFirmware: the install was cancelled while the update ran: "
+             "the update was not ended, the cancel goes on now");
   return kActionUserExit;
 }
 
@@ -242,18 +244,19 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
   // update must succeed; nothing of it runs.
   bool untranslatable = read == os::kErrorNoUnicodeTranslation;
   if (read != os::kErrorSuccess && !untranslatable) {
-    return FailedUpdate(session,
-                        "the CustomActionData could not be read (error " + NumberText(read) + ")",
-                        false);
+    return FailedUpdate(
+        session, "the CustomActionData could not be read (error " + NumberText(read) + ")", false);
   }
   FirmwareActionSettings settings;
   std::string error;
   bool wellFormed = ParseUpdateData(data, &settings, &error);
   *mustSucceed = settings.updateMustSucceed;
   if (untranslatable) {
-    return FailedUpdate(session, std::string("the CustomActionData") + kUntranslatable, *mustSucceed);
+    return FailedUpdate(session, std::string("the CustomActionData") + kUntranslatable,
+                        *mustSucceed);
   }
-  if (!wellFormed) return FailedUpdate(session, "malformed CustomActionData: " + error, *mustSucceed);
+  if (!wellFormed)
+    return FailedUpdate(session, "malformed CustomActionData: " + error, *mustSucceed);
 
   std::vector<const char*> partNumbers;
   FirmwareCheckRequest request = RequestFor(settings, true, &partNumbers);
@@ -295,11 +298,12 @@ void ScheduleFirmwareRestartOrThrow(uint32_t session) {
   }
   uint32_t set = os::Current().SetSessionMode(session, os::kRunModeRebootAtEnd, true);
   if (set != os::kErrorSuccess) {
-    LogMessageNumber(session, "ScheduleFirmwareRestart: the restart could not be asked for (error [1])",
-                     set);
+    LogMessageNumber(
+        session, "ScheduleFirmwareRestart: the restart could not be asked for (error [1])", set);
     return;
   }
-  LogMessageParam(session, "ScheduleFirmwareRestart: a restart is asked for at the end (REBOOT=[1])",
+  LogMessageParam(session,
+                  "ScheduleFirmwareRestart: a restart is asked for at the end (REBOOT=[1])",
                   reboot.c_str());
 }
 

@@ -10,8 +10,8 @@
 
 #include "platform/os.h"
 
-inline constexpr uint32_t kActionSuccess = 0;            // ERROR_SUCCESS
-inline constexpr uint32_t kActionUserExit = 1602;        // ERROR_INSTALL_USEREXIT
+inline constexpr uint32_t kActionSuccess = 0;      // ERROR_SUCCESS
+inline constexpr uint32_t kActionUserExit = 1602;  // ERROR_INSTALL_USEREXIT
 inline constexpr uint32_t kActionInstallFailure = os::kErrorInstallFailure;
 
 // The query's time limit: a tool that hangs must not hold the install forever.
