@@ -321,7 +321,7 @@ int main(int argc, char** argv) {
                       static_cast<int32_t>(list.size()), supportedList);
   request.timeoutMs = options.timeoutMs;
   FirmwareCheckReport report;
-  CheckFirmware(0, request, &report);
+  RunFirmwareCheck(0, request, &report);
   CloseDebugLog();
   Verdict verdict;
   verdict.report = &report;

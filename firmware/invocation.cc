@@ -153,8 +153,8 @@ int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t quer
   return result;
 }
 
-int32_t CheckFirmware(LogHandle handle, const FirmwareCheckRequest& request,
-                      FirmwareCheckReport* report) {
+int32_t RunFirmwareCheck(LogHandle handle, const FirmwareCheckRequest& request,
+                         FirmwareCheckReport* report) {
   LogMessageParam(handle, "Action started: [1]", "CheckAndUpdateFirmware");
   return RunCheck(handle, request, report);
 }

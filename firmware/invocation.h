@@ -18,27 +18,6 @@ inline constexpr int32_t kFwCommandLineTooLong = 5111;
 inline constexpr uint32_t kFwCommandLineCapacity = 2048;
 inline constexpr uint32_t kFwOutputCapacity = 102400;
 
-// Runs "<toolDirectory>\flashkeeper.exe --no" (queryFlag non-zero) or
-// "<toolDirectory>\flashkeeper.exe -u -y" (update), quoting the tool's path
-// when it holds a blank or a tab, and classifies the report. A relative
-// folder is made full against the current folder first, and the tool's path
-// is also given as the program to run, so no search order applies. The
-// part-number list, its count, the supported-list flag and the OEM filter
-// flag go to the parser unchanged.
-//
-// Returns 0 when the tool ran and its report was classified, kFwCommandLineTooLong
-// (status kFwCommandLineFailed) when the command line does not fit,
-// PROC_CREATE_FAILED (status kFwUpToDate) when no folder is given or it
-// cannot be made full, or the runner's failure code (status stays kFwUpToDate). `status` receives
-// the outcome: query mode: kFwUpdateRequired when an examined device needs an update, else the
-// parser's result (0 or the first problem code 5..10); update mode after a normal run: kFwUpdated
-// or kFwNoProblem.
-//
-// Needs about 104 KB of stack for its fixed buffers.
-int32_t CheckAndUpdateFirmware(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
-                               bool oemFilter, FirmwareStatus* status,
-                               const char* const* partNumbers, int32_t count, bool supportedList);
-
 // One check's settings.
 struct FirmwareCheckRequest {
   const char* toolDirectory = nullptr;
@@ -85,12 +64,13 @@ struct FirmwareCheckReport {
   std::vector<DeviceView> devices;
 };
 
-// The whole check, with everything it found. CheckAndUpdateFirmware is this
+// The whole check, with everything it found: runs the tool for `request`
+// and fills `report`; returns report->result. The legacy entry below is this
 // for its own parameters.
-int32_t CheckFirmware(LogHandle handle, const FirmwareCheckRequest& request,
-                      FirmwareCheckReport* report);
+int32_t RunFirmwareCheck(LogHandle handle, const FirmwareCheckRequest& request,
+                         FirmwareCheckReport* report);
 
-// What a result of CheckFirmware means, in a few words.
+// What a result of RunFirmwareCheck means, in a few words.
 const char* FirmwareResultMeaning(int32_t result);
 
 // Why the check's outcome is no answer (one line, no line end), or empty
@@ -101,6 +81,29 @@ std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
 
 // Whether an examined device reported a problem (status 5 to 10).
 bool ExaminedDeviceReportsProblem(const FirmwareCheckReport& report);
+
+// The legacy entry, its parameters and results kept for its callers.
+//
+// Runs "<toolDirectory>\flashkeeper.exe --no" (queryFlag non-zero) or
+// "<toolDirectory>\flashkeeper.exe -u -y" (update), quoting the tool's path
+// when it holds a blank or a tab, and classifies the report. A relative
+// folder is made full against the current folder first, and the tool's path
+// is also given as the program to run, so no search order applies. The
+// part-number list, its count, the supported-list flag and the OEM filter
+// flag go to the parser unchanged.
+//
+// Returns 0 when the tool ran and its report was classified, kFwCommandLineTooLong
+// (status kFwCommandLineFailed) when the command line does not fit,
+// PROC_CREATE_FAILED (status kFwUpToDate) when no folder is given or it
+// cannot be made full, or the runner's failure code (status stays kFwUpToDate). `status` receives
+// the outcome: query mode: kFwUpdateRequired when an examined device needs an update, else the
+// parser's result (0 or the first problem code 5..10); update mode after a normal run: kFwUpdated
+// or kFwNoProblem.
+//
+// Needs about 104 KB of stack for its fixed buffers.
+int32_t CheckAndUpdateFirmware(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
+                               bool oemFilter, FirmwareStatus* status,
+                               const char* const* partNumbers, int32_t count, bool supportedList);
 
 // The work of CheckAndUpdateFirmware, with the same parameters.
 int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t queryFlag,

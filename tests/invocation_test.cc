@@ -251,7 +251,7 @@ ScriptedCheck CheckScripted(SimulatedToolOs& tool, const FirmwareCheckRequest& r
   os::ScopedOs scoped(tool);
   CapturedLog log;
   ScriptedCheck check;
-  EXPECT_EQ(CheckFirmware(0, request, &check.report), check.report.result);
+  EXPECT_EQ(RunFirmwareCheck(0, request, &check.report), check.report.result);
   check.log = log.Lines();
   return check;
 }

@@ -166,7 +166,7 @@ uint32_t CheckFirmwareOrThrow(uint32_t session) {
   Watch watch{session};
   request.tick = {QueryGoesOn, &watch, kQueryCancelPollMs};
   FirmwareCheckReport report;
-  CheckFirmware(session, request, &report);
+  RunFirmwareCheck(session, request, &report);
   if (watch.cancelled) {
     LogMessage(session, "CheckFirmware: the install was cancelled: the query was ended");
     return kActionUserExit;
@@ -267,7 +267,7 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
   FirmwareCheckReport report;
   {
     CancelButtonHidden hidden(&watch);
-    CheckFirmware(session, request, &report);
+    RunFirmwareCheck(session, request, &report);
   }
   std::string outcome = OutcomeText(report);
   std::string failure = FirmwareCheckFailureReason(request, report);
