@@ -50,6 +50,16 @@ struct RecordField {
   int number = 0;
 };
 
+// A moment in UTC, as the system's clock gives it.
+struct UtcTime {
+  uint16_t year = 0;
+  uint16_t month = 0;  // 1 for January
+  uint16_t day = 0;
+  uint16_t hour = 0;
+  uint16_t minute = 0;
+  uint16_t second = 0;
+};
+
 // Message box styles.
 inline constexpr uint32_t kMbIconError = 0x10;
 inline constexpr uint32_t kMbIconQuestion = 0x20;
@@ -173,6 +183,23 @@ class Os {
   virtual uint16_t FindGlobalAtom(const char* name) = 0;
   // GlobalDeleteAtom: undoes one adding.
   virtual bool DeleteGlobalAtom(uint16_t atom) = 0;
+
+  // --- The system's clock and registry. Keys are paths under
+  // HKEY_LOCAL_MACHINE, in its 64-bit view; values are text (REG_SZ), in the
+  // process's code page.
+  // GetSystemTime: now.
+  virtual UtcTime UtcNow() = 0;
+  // RegCreateKeyExW: creates `key` and every missing key above it, volatile
+  // ones (gone at the system's next start) when `volatile_key`; a key that is
+  // there stays as it is. kErrorSuccess or the system's error.
+  virtual uint32_t CreateMachineKey(const char* key, bool volatile_key) = 0;
+  // RegSetValueExW of `name` in the existing `key`: kErrorSuccess or the
+  // system's error.
+  virtual uint32_t SetMachineValue(const char* key, const char* name, const char* value) = 0;
+  // RegGetValueW: kErrorSuccess; kErrorFileNotFound when the key or the
+  // value is not there; or the system's error (also for a character that has
+  // no exact form in the code page).
+  virtual uint32_t MachineValue(const char* key, const char* name, std::string* value) = 0;
 };
 
 // The backend in use: the real one of this build unless a test replaced it.
@@ -274,6 +301,16 @@ class ForwardingOs : public Os {
   uint16_t AddGlobalAtom(const char* name) override { return next_.AddGlobalAtom(name); }
   uint16_t FindGlobalAtom(const char* name) override { return next_.FindGlobalAtom(name); }
   bool DeleteGlobalAtom(uint16_t atom) override { return next_.DeleteGlobalAtom(atom); }
+  UtcTime UtcNow() override { return next_.UtcNow(); }
+  uint32_t CreateMachineKey(const char* key, bool volatile_key) override {
+    return next_.CreateMachineKey(key, volatile_key);
+  }
+  uint32_t SetMachineValue(const char* key, const char* name, const char* value) override {
+    return next_.SetMachineValue(key, name, value);
+  }
+  uint32_t MachineValue(const char* key, const char* name, std::string* value) override {
+    return next_.MachineValue(key, name, value);
+  }
 
  private:
   Os& next_;

@@ -41,6 +41,7 @@ constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorUnknownProduct = 1605;
 constexpr uint32_t kErrorModNotFound = 126;
+constexpr uint32_t kErrorCallNotImplemented = 120;
 
 uint32_t Win32ErrorOf(int error) {
   switch (error) {
@@ -342,6 +343,25 @@ class PosixOs final : public Os {
   uint16_t AddGlobalAtom(const char*) override { return Fail(ENOSYS, uint16_t{0}); }
   uint16_t FindGlobalAtom(const char*) override { return Fail(ENOENT, uint16_t{0}); }
   bool DeleteGlobalAtom(uint16_t) override { return Fail(EINVAL); }
+
+  UtcTime UtcNow() override {
+    time_t now = time(nullptr);
+    tm utc{};
+    gmtime_r(&now, &utc);
+    auto field = [](int value) { return static_cast<uint16_t>(value); };
+    return {field(utc.tm_year + 1900), field(utc.tm_mon + 1), field(utc.tm_mday),
+            field(utc.tm_hour),        field(utc.tm_min),     field(utc.tm_sec)};
+  }
+
+  // No registry here: no key is there and none can be made. Tests fake it.
+  uint32_t CreateMachineKey(const char*, bool) override { return kErrorCallNotImplemented; }
+  uint32_t SetMachineValue(const char*, const char*, const char*) override {
+    return kErrorCallNotImplemented;
+  }
+  uint32_t MachineValue(const char*, const char*, std::string* value) override {
+    value->clear();
+    return kErrorFileNotFound;
+  }
 };
 
 }  // namespace
