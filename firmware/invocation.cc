@@ -86,6 +86,8 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
                 "RunFlashKeeper: Failed to copy the command line");
   }
   LogMessageParam(handle, "RunFlashKeeper: running command [1]", commandLine);
+  const char* toolName = std::strrchr(toolPath, '\\');
+  report->toolFolder.assign(toolPath, toolName != nullptr ? toolName - toolPath : 0);
 
   bool updateRequired = false;
   char output[kFwOutputCapacity] = {};
@@ -240,6 +242,13 @@ std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
 bool ExaminedDeviceReportsProblem(const FirmwareCheckReport& report) {
   for (const DeviceView& device : report.devices) {
     if (device.examined() && device.firstProblem() != kFwNoProblem) return true;
+  }
+  return false;
+}
+
+bool ExaminedDeviceReportsUpdate(const FirmwareCheckReport& report) {
+  for (const DeviceView& device : report.devices) {
+    if (device.examined() && device.reports(kFwUpdateRequired)) return true;
   }
   return false;
 }

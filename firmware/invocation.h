@@ -60,6 +60,7 @@ struct FirmwareCheckReport {
   bool reportHeldNul = false;    // a NUL byte came in the tool's output
   bool timedOut = false;         // the tool was ended at the time limit
   bool toolEnded = false;        // the tool was seen to end
+  std::string toolFolder;        // the tool's folder made full, once it was
   // The report device by device, when it was read (result 0).
   std::vector<DeviceView> devices;
 };
@@ -81,6 +82,10 @@ std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
 
 // Whether an examined device reported a problem (status 5 to 10).
 bool ExaminedDeviceReportsProblem(const FirmwareCheckReport& report);
+
+// Whether an examined device reported an update ("Update required"): in
+// update mode, its new firmware waits for a restart, whatever else failed.
+bool ExaminedDeviceReportsUpdate(const FirmwareCheckReport& report);
 
 // The legacy entry, its parameters and results kept for its callers.
 //
