@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "firmware/custom_action/action_settings.h"
+#include "firmware/restart_pending.h"
 #include "tests/fake_os.h"
 #include "tests/simulated_tool_os.h"
 #include "tests/test_support.h"
@@ -28,6 +29,7 @@ constexpr char kUpdateRequired[] =
     "Device #1:\n  Part Number:   VN2-4410-A\n  PSID:          QV_0001\n  Status:        Update required\n";
 constexpr char kUpToDate[] =
     "Device #2:\n  Part Number:   VN2-4420-B\n  PSID:          QV_0002\n  Status:        Up to date\n";
+constexpr char kOpenFailed[] = "Device #2:\n  Status: Failed to open device\n";
 
 // What the installer makes of a record template: "[\x]" gives x, any other
 // bracketed name is a property, here never set, and vanishes; so does a
@@ -209,6 +211,8 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
     unsigned long toolExitCode = 0;
     const char* data = "";            // part of the deferred action's data
     const char* untranslatable = "";  // the property whose value the code page cannot hold
+    bool pending = false;             // a restart is pending after an earlier update
+    int markers = 0;                  // markers left for ScheduleFirmwareRestart
   };
   const std::string both = std::string(kUpdateRequired) + kUpToDate;
   // clang-format off
@@ -247,8 +251,16 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
        "1/1", "--no\n", "update required: no"},
       {"...also when the check stops early", kUpToDate,
        {{"FIRMWARE_UPDATE_REQUIRED", "1"}, {"FIRMWARE_STATUS", "2"}, {"FIRMWARE_OEM_FILTER", "2"},
-        {"FIRMWARE_DEVICES_REPORTED", "3"}, {"FIRMWARE_DEVICES_EXAMINED", "3"}},
+        {"FIRMWARE_DEVICES_REPORTED", "3"}, {"FIRMWARE_DEVICES_EXAMINED", "3"},
+        {"FIRMWARE_RESTART_PENDING", "1"}},
        false, "", "", "", "1", "/", "", "FIRMWARE_OEM_FILTER must be"},
+      // The query runs and tells; no update runs, and the restart is asked for again.
+      {"a restart is pending", both, {}, false, "2", "0", "", "", "2/2", "--no\n",
+       "CheckFirmware: a restart is pending after a firmware update (since 2026-12-08T09:05:07Z), "
+       "no update runs until then: a restart is asked for", 0, "", "", true, 1},
+      {"a restart is pending, FIRMWARE_REBOOT=0", kUpdateRequired, {{"FIRMWARE_REBOOT", "0"}},
+       false, "2", "0", "", "", "1/1", "--no\n", "FIRMWARE_REBOOT is 0: no restart is asked for", 0,
+       "", "", true},
       // Its stand-ins name a folder that holds a tool: still nothing runs.
       {"a tool folder the code page cannot hold", kUpdateRequired, {}, false, "", "", "", "1", "/",
        "", "CheckFirmware: the check failed: FIRMWARE_TOOL_DIR holds a character that the "
@@ -263,7 +275,12 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
     session_.messages.clear();
     session_.untranslatable = c.untranslatable;
     session_.properties["FIRMWARE_TOOL_DIR"] = c.folderMissing ? tool.Missing() : tool.Path();
+    session_.properties["ProductCode"] = kProduct;
+    session_.keys.clear();
+    if (c.pending) RecordRestartPending("C:\\fw");
     EXPECT_EQ(CheckFirmwareAction(kSession), kActionSuccess) << c.name;
+    EXPECT_EQ(session_.Property("FIRMWARE_RESTART_PENDING"), c.pending ? "1" : "") << c.name;
+    EXPECT_EQ(session_.AtomCount(kRestartMarker), c.markers) << c.name;
     EXPECT_EQ(session_.Property("FIRMWARE_STATUS"), c.status) << c.name;
     EXPECT_EQ(session_.Property("FIRMWARE_RESULT"), c.result) << c.name;
     EXPECT_EQ(session_.Property("FIRMWARE_UPDATE_REQUIRED"), c.updateRequired) << c.name;
@@ -315,6 +332,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
     unsigned long toolExitCode = 0;
     bool untranslatable = false;  // the code page cannot hold the data: "<TOOL>" its stand-ins
     std::string report = kUpdateRequired;
+    uint32_t registryError = 0;  // writing the pending restart fails with it
   };
   // clang-format off
   const Case cases[] = {
@@ -344,6 +362,13 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
        "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionInstallFailure, "-u -y\n",
        "the update reported a device problem: failed to open device (device 2)", 0, false,
        std::string(kUpdateRequired) + "Device #2:\n  Status: Failed to open device\n"},
+      {"...and the updated one needs the restart all the same",
+       "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionInstallFailure, "-u -y\n",
+       "UpdateFirmware: a device was updated: a restart is still needed", 0, false,
+       std::string(kUpdateRequired) + kOpenFailed},
+      {"a process that may not record the pending restart", "FIRMWARE_TOOL_DIR=<TOOL>",
+       kActionSuccess, "-u -y\n", "UpdateFirmware: the pending restart could not be recorded (error 5)",
+       0, false, kUpdateRequired, 5},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -356,6 +381,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
     }
     session_.properties = {{"CustomActionData", data}};
     session_.untranslatable = c.untranslatable ? "CustomActionData" : "";
+    session_.registry_write_error = c.registryError;
     session_.messages.clear();
     EXPECT_EQ(UpdateFirmwareAction(kSession), c.result) << c.name;
     EXPECT_EQ(tool.Arguments(), c.arguments) << c.name;
@@ -437,13 +463,15 @@ TEST_F(CustomActionTest, AQueryThatHangsIsEndedAtTheTimeLimit) {
 TEST_F(CustomActionTest, AnUpdateThatUpdatedAsksForARestart) {
   struct Case {
     const char* name;
-    const char* report;
+    std::string report;
     unsigned long toolExitCode;
     const char* moreData;
     const char* reboot;           // REBOOT before ScheduleFirmwareRestart
     const char* scheduleProduct;  // the product code ScheduleFirmwareRestart sees
     bool restart;
     const char* rebootAfter;
+    const char* uiLevel = "2";  // the installer's user interface: 2 none ... 5 full
+    int leftovers = 0;          // markers left before, by an install that failed or another update
   };
   const char* other = "{C4E2A7D1-8B3F-4F60-A2D9-6E1B5C8F3A27}";
   // clang-format off
@@ -452,8 +480,17 @@ TEST_F(CustomActionTest, AnUpdateThatUpdatedAsksForARestart) {
       {"updated, REBOOT given", kUpdateRequired, 0, "", "Force", kProduct, true, "Force"},
       {"updated, FIRMWARE_REBOOT=0", kUpdateRequired, 0, ";FIRMWARE_REBOOT=0", "", kProduct, false, ""},
       {"nothing to update", kUpToDate, 0, "", "", kProduct, false, ""},
-      {"the update failed", kUpdateRequired, 1, "", "", kProduct, false, ""},
+      // New firmware waits for the restart, whatever else failed.
+      {"the update failed", kUpdateRequired, 1, "", "", kProduct, true, "ReallySuppress"},
+      {"one device updated, another failed to open", std::string(kUpdateRequired) + kOpenFailed, 0,
+       "", "", kProduct, true, "ReallySuppress"},
       {"another product's install", kUpdateRequired, 0, "", "", other, false, ""},
+      // The installer asks the user itself in a reduced or full user interface.
+      {"updated, basic user interface", kUpdateRequired, 0, "", "", kProduct, true, "ReallySuppress", "3"},
+      {"updated, reduced user interface", kUpdateRequired, 0, "", "", kProduct, true, "", "4"},
+      {"updated, full user interface", kUpdateRequired, 0, "", "", kProduct, true, "", "5"},
+      {"updated over a leftover marker", kUpdateRequired, 0, "", "", kProduct, true, "ReallySuppress", "2", 1},
+      {"another product's install over a leftover marker", kUpdateRequired, 0, "", "", other, false, "", "2", 1},
   };
   // clang-format on
   using Sent = std::vector<std::vector<std::string>>;
@@ -462,6 +499,8 @@ TEST_F(CustomActionTest, AnUpdateThatUpdatedAsksForARestart) {
     tool.RunsFor(300);
     session_.sent.clear();
     session_.modes.clear();
+    session_.keys.clear();
+    for (int i = 0; i < c.leftovers; ++i) session_.AddGlobalAtom(kRestartMarker);
     session_.properties = {{"CustomActionData", "FIRMWARE_TOOL_DIR=" + tool.Path() + c.moreData},
                            {"ProductCode", kProduct}};
     EXPECT_EQ(UpdateFirmwareAction(kSession, 50), kActionSuccess) << c.name;
@@ -480,13 +519,23 @@ TEST_F(CustomActionTest, AnUpdateThatUpdatedAsksForARestart) {
     EXPECT_EQ(session_.sent[2].fields, (std::vector<std::string>{"2", "0"})) << c.name;
     EXPECT_EQ(session_.sent.back().fields, (std::vector<std::string>{"2", "1"})) << c.name;
     EXPECT_EQ(session_.Sent(os::kMessageCommonData).size(), 2u) << c.name;
+    // Recorded whenever a device was updated, with the tool's folder.
+    std::string since;
+    EXPECT_EQ(RestartPending(&since), c.report != kUpToDate) << c.name;
+    EXPECT_EQ(session_.keys[kRestartPendingKey].values["ToolFolder"],
+              c.report != kUpToDate ? tool.Path() : "")
+        << c.name;
 
-    session_.properties = {{"ProductCode", c.scheduleProduct}, {"REBOOT", c.reboot}};
+    session_.properties = {
+        {"ProductCode", c.scheduleProduct}, {"REBOOT", c.reboot}, {"UILevel", c.uiLevel}};
     EXPECT_EQ(ScheduleFirmwareRestartAction(kSession), kActionSuccess) << c.name;
     EXPECT_EQ(session_.modes[os::kRunModeRebootAtEnd], c.restart) << c.name;
     EXPECT_EQ(session_.Property("REBOOT"), c.rebootAfter) << c.name;
-    // Taken once; the next check of this product clears what another left.
-    EXPECT_EQ(session_.AtomCount(kRestartMarker), c.scheduleProduct == other ? 1 : 0) << c.name;
+    // Taken however often it was left; after the restart, the next check of
+    // this product clears what another left.
+    EXPECT_EQ(session_.AtomCount(kRestartMarker), c.scheduleProduct == other ? 1 + c.leftovers : 0)
+        << c.name;
+    session_.Restart();
     session_.properties = {{"ProductCode", kProduct}};
     CheckFirmwareAction(kSession);
     EXPECT_EQ(session_.AtomCount(kRestartMarker), 0) << c.name;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -93,8 +94,8 @@ class FakeSetupOs : public os::ForwardingOs {
 
 // An installer session: properties in a table, the info messages it was
 // sent in a list, the other messages in another, run modes and global atoms
-// in tables of their own. Any other handle is no session. Everything else
-// passes on.
+// in tables of their own. Any other handle is no session. The machine's
+// registry and clock are faked too. Everything else passes on.
 class FakeInstallerSession : public os::ForwardingOs {
  public:
   static constexpr uint32_t kHandle = 0x4D5;
@@ -120,6 +121,15 @@ class FakeInstallerSession : public os::ForwardingOs {
   std::map<uint32_t, bool> modes;                  // SetSessionMode's
   std::vector<std::pair<std::string, int>> atoms;  // global atoms and their addings
   std::string current_folder;  // when set, relative paths are made full against it
+
+  // A registry key: whether it is volatile, and its values.
+  struct Key {
+    bool isVolatile = false;
+    std::map<std::string, std::string> values;
+  };
+  std::map<std::string, Key> keys;    // by their paths under HKEY_LOCAL_MACHINE
+  uint32_t registry_write_error = 0;  // not 0: every write fails with it
+  os::UtcTime now{2026, 12, 8, 9, 5, 7};
 
   uint32_t SessionProperty(uint32_t session, const char* name, std::string* value) override {
     if (session != kHandle) return kErrorInvalidHandle;
@@ -189,6 +199,33 @@ class FakeInstallerSession : public os::ForwardingOs {
     if (atom < kFirstAtom || index >= atoms.size() || atoms[index].second == 0) return false;
     --atoms[index].second;
     return true;
+  }
+
+  os::UtcTime UtcNow() override { return now; }
+  uint32_t CreateMachineKey(const char* key, bool volatile_key) override {
+    if (registry_write_error != 0) return registry_write_error;
+    keys.emplace(key, Key{volatile_key, {}});  // one that is there stays as it is
+    return os::kErrorSuccess;
+  }
+  uint32_t SetMachineValue(const char* key, const char* name, const char* value) override {
+    if (registry_write_error != 0) return registry_write_error;
+    auto found = keys.find(key);
+    if (found == keys.end()) return os::kErrorFileNotFound;
+    found->second.values[name] = value;
+    return os::kErrorSuccess;
+  }
+  uint32_t MachineValue(const char* key, const char* name, std::string* value) override {
+    value->clear();
+    auto found = keys.find(key);
+    if (found == keys.end() || found->second.values.count(name) == 0) return os::kErrorFileNotFound;
+    *value = found->second.values[name];
+    return os::kErrorSuccess;
+  }
+  // The system's next start: the volatile keys are gone.
+  void Restart() {
+    for (auto key = keys.begin(); key != keys.end();) {
+      key = key->second.isVolatile ? keys.erase(key) : std::next(key);
+    }
   }
 
   // How often `name` was added and not yet deleted.

@@ -5,6 +5,7 @@
 
 #include "common/number_text.h"
 #include "firmware/custom_action/action_settings.h"
+#include "firmware/restart_pending.h"
 #include "platform/os.h"
 
 namespace {
@@ -80,7 +81,7 @@ bool MakeFull(std::string* folder) {
 constexpr const char* kCheckOutputs[] = {"FIRMWARE_STATUS",           "FIRMWARE_RESULT",
                                          "FIRMWARE_UPDATE_REQUIRED",  "FIRMWARE_CHECK_FAILED",
                                          "FIRMWARE_DEVICES_REPORTED", "FIRMWARE_DEVICES_EXAMINED",
-                                         kUpdateDataProperty};
+                                         "FIRMWARE_RESTART_PENDING",  kUpdateDataProperty};
 
 void ReportCheckFailure(uint32_t session, const std::string& reason) {
   LogMessageParam(session, "CheckFirmware: the check failed: [1]", reason.c_str());
@@ -117,11 +118,30 @@ std::string OutcomeText(const FirmwareCheckReport& report) {
   return text;
 }
 
-// What the query found, as the check's properties and in the log.
+// The marker for ScheduleFirmwareRestart unless FIRMWARE_REBOOT is 0, and
+// a line that begins with `why`.
+void AskForRestart(uint32_t session, const std::string& why, bool restart) {
+  if (!restart) {
+    LogMessageParam(session, "[1]: FIRMWARE_REBOOT is 0: no restart is asked for", why.c_str());
+  } else if (os::Current().AddGlobalAtom(RestartMarker(session).c_str()) == 0) {
+    LogMessage(session, (why + ": the restart could not be asked for (error " +
+                         NumberText(os::Current().LastError()) + ")")
+                            .c_str());
+  } else {
+    LogMessageParam(session, "[1]: a restart is asked for", why.c_str());
+  }
+}
+
+// What the query found, as the check's properties and in the log. While an
+// earlier update's firmware waits for the restart, no update is asked for,
+// and the install asks for that restart again: the deployment tool goes on
+// asking for it.
 void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
                   const FirmwareCheckRequest& request, const FirmwareCheckReport& report) {
   std::string failure = FirmwareCheckFailureReason(request, report);
-  bool updateRequired = failure.empty() && report.status == kFwUpdateRequired;
+  std::string since;
+  bool restartPending = RestartPending(&since);
+  bool updateRequired = failure.empty() && report.status == kFwUpdateRequired && !restartPending;
 
   SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", NumberText(report.status));
   SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", NumberText(report.result));
@@ -139,6 +159,12 @@ void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
   devices += NumberText(report.devicesExamined);
   LogMessageParam(session, "CheckFirmware: [1]", devices.c_str());
   if (!failure.empty()) ReportCheckFailure(session, failure);
+  if (restartPending) {
+    SetProperty(session, "CheckFirmware", "FIRMWARE_RESTART_PENDING", "1");
+    AskForRestart(session,
+                  "CheckFirmware: " + RestartPendingText(since) + ", no update runs until then",
+                  settings.restartAfterUpdate);
+  }
   // Last: whatever stops the action before leaves no update asked for.
   if (updateRequired) SetProperty(session, "CheckFirmware", "FIRMWARE_UPDATE_REQUIRED", "1");
 }
@@ -216,18 +242,6 @@ uint32_t FailedUpdate(uint32_t session, const std::string& reason, bool mustSucc
   return mustSucceed ? kActionInstallFailure : kActionSuccess;
 }
 
-// After an update that updated a device: the marker for ScheduleFirmwareRestart.
-void AskForRestart(uint32_t session, bool restart) {
-  if (!restart) {
-    LogMessage(session, "UpdateFirmware: FIRMWARE_REBOOT is 0: no restart is asked for");
-  } else if (os::Current().AddGlobalAtom(RestartMarker(session).c_str()) == 0) {
-    LogMessageNumber(session, "UpdateFirmware: the restart could not be asked for (error [1])",
-                     os::Current().LastError());
-  } else {
-    LogMessage(session, "UpdateFirmware: a device was updated: a restart is asked for");
-  }
-}
-
 // A cancel that came while the update ran, handed on now that it is over.
 uint32_t ResultAfterCancel(uint32_t session, const Watch& watch) {
   if (!watch.cancelled) return kActionSuccess;
@@ -276,11 +290,31 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
     result = FailedUpdate(session, failure + " (" + outcome + ")", *mustSucceed);
   } else {
     LogMessageParam(session, "UpdateFirmware: the firmware update finished: [1]", outcome.c_str());
-    if (report.status == kFwUpdated && !watch.cancelled) {
-      AskForRestart(session, settings.restartAfterUpdate);
+  }
+  // New firmware waits for the restart even when the update as a whole failed.
+  if (ExaminedDeviceReportsUpdate(report)) {
+    uint32_t recorded = RecordRestartPending(report.toolFolder);
+    if (recorded != os::kErrorSuccess) {
+      LogMessageNumber(session,
+                       "UpdateFirmware: the pending restart could not be recorded (error [1])",
+                       recorded);
+    }
+    // ScheduleFirmwareRestart runs only in an install that goes on to its end.
+    if (result == kActionSuccess && !watch.cancelled) {
+      AskForRestart(session, "UpdateFirmware: a device was updated", settings.restartAfterUpdate);
+    } else {
+      LogMessage(session, "UpdateFirmware: a device was updated: a restart is still needed");
     }
   }
   return result == kActionSuccess ? ResultAfterCancel(session, watch) : result;
+}
+
+// Whether the installer's user interface is reduced or full (UILevel 4 or
+// 5): it then asks the user itself whether to restart now.
+bool ShowsRestartPrompt(uint32_t session) {
+  std::string level;
+  return os::Current().SessionProperty(session, "UILevel", &level) == os::kErrorSuccess &&
+         (level == "4" || level == "5");
 }
 
 void ScheduleFirmwareRestartOrThrow(uint32_t session) {
@@ -288,11 +322,12 @@ void ScheduleFirmwareRestartOrThrow(uint32_t session) {
     LogMessage(session, "ScheduleFirmwareRestart: no firmware update asked for a restart");
     return;
   }
-  // Asked for, never forced: without a REBOOT of its own, a quiet install
-  // would restart by itself at its end.
+  // Asked for, never forced: without a REBOOT of its own, a quiet or basic
+  // install would restart by itself at its end. A reduced or full user
+  // interface shows the installer's own prompt instead.
   std::string reboot;
   uint32_t read = os::Current().SessionProperty(session, "REBOOT", &reboot);
-  if (read != os::kErrorSuccess || reboot.empty()) {
+  if ((read != os::kErrorSuccess || reboot.empty()) && !ShowsRestartPrompt(session)) {
     reboot = "ReallySuppress";
     SetProperty(session, "ScheduleFirmwareRestart", "REBOOT", reboot);
   }
@@ -302,9 +337,8 @@ void ScheduleFirmwareRestartOrThrow(uint32_t session) {
         session, "ScheduleFirmwareRestart: the restart could not be asked for (error [1])", set);
     return;
   }
-  LogMessageParam(session,
-                  "ScheduleFirmwareRestart: a restart is asked for at the end (REBOOT=[1])",
-                  reboot.c_str());
+  LogMessageParam(session, "ScheduleFirmwareRestart: a restart is asked for at the end ([1])",
+                  reboot.empty() ? "the installer's own prompt" : ("REBOOT=" + reboot).c_str());
 }
 
 std::string ExceptionText() {

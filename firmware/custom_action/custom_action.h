@@ -27,10 +27,13 @@ inline constexpr uint32_t kUpdateReportIntervalMs = 60 * 1000;
 // FIRMWARE_SKIP, FIRMWARE_UPDATE_MUST_SUCCEED and FIRMWARE_REBOOT; sets
 // FIRMWARE_STATUS, FIRMWARE_RESULT, FIRMWARE_DEVICES_REPORTED,
 // FIRMWARE_DEVICES_EXAMINED, FIRMWARE_UPDATE_REQUIRED ("1" or empty),
-// FIRMWARE_CHECK_FAILED ("1" or empty) and the UpdateFirmware action's
-// CustomActionData. kActionSuccess: the check informs, it does not fail the
-// install; kActionUserExit when the user cancelled while the query ran (the
-// query is ended then).
+// FIRMWARE_CHECK_FAILED ("1" or empty), FIRMWARE_RESTART_PENDING ("1" or
+// empty) and the UpdateFirmware action's CustomActionData. While a restart is
+// pending after an earlier update, no update is asked for, and the marker
+// for ScheduleFirmwareRestart is left unless FIRMWARE_REBOOT is 0.
+// kActionSuccess: the check informs, it does not fail the install;
+// kActionUserExit when the user cancelled while the query ran (the query is
+// ended then).
 uint32_t CheckFirmwareAction(uint32_t session);
 
 // Deferred action, update mode, settings from CustomActionData only. Tells
@@ -39,15 +42,19 @@ uint32_t CheckFirmwareAction(uint32_t session);
 // (malformed data included) gives kActionInstallFailure when the data asks
 // the update to succeed, else it is logged and the action goes on. A cancel
 // that came while the update ran does not end it; the action gives
-// kActionUserExit once it is over. An update that updated a device leaves a
-// marker for ScheduleFirmwareRestart unless the data holds FIRMWARE_REBOOT=0.
+// kActionUserExit once it is over. An update in which an examined device
+// reported an update, failed or not, records that a restart is pending; when
+// the install goes on it also leaves a marker for ScheduleFirmwareRestart,
+// unless the data holds FIRMWARE_REBOOT=0.
 uint32_t UpdateFirmwareAction(uint32_t session,
                               uint32_t reportIntervalMs = kUpdateReportIntervalMs);
 
 // Immediate action after InstallFinalize. When UpdateFirmware left its
 // marker: asks for a restart at the end of the install (msiexec ends with
-// 3010) and, unless REBOOT is set, sets REBOOT=ReallySuppress so that the
-// installer never restarts by itself. Always kActionSuccess.
+// 3010) and, unless REBOOT is set or the user interface is reduced or full
+// (UILevel 4 or 5, where the installer asks the user), sets
+// REBOOT=ReallySuppress so that the installer never restarts by itself.
+// Always kActionSuccess.
 uint32_t ScheduleFirmwareRestartAction(uint32_t session);
 
 // A log line as a record template that the installer's formatting gives back
