@@ -1,6 +1,5 @@
 #include "firmware/restart_pending.h"
 
-#include "common/number_text.h"
 #include "platform/os.h"
 
 namespace {
@@ -11,14 +10,23 @@ constexpr char kParentKey[] = "SOFTWARE\\Vantreo\\Oriel2";
 constexpr char kTimeValue[] = "Time";
 constexpr char kToolFolderValue[] = "ToolFolder";
 
-std::string TwoDigits(uint16_t value) {
-  return (value < 10 ? "0" : "") + NumberText(uint32_t{value});
-}
-
+// ISO 8601: 2026-12-08T09:05:07Z.
 std::string IsoTime(const os::UtcTime& time) {
-  return NumberText(uint32_t{time.year}) + "-" + TwoDigits(time.month) + "-" + TwoDigits(time.day) +
-         "T" + TwoDigits(time.hour) + ":" + TwoDigits(time.minute) + ":" + TwoDigits(time.second) +
-         "Z";
+  char text[20];
+  char* at = text;
+  // `value` in `digits` digits, then `after`.
+  auto put = [&at](unsigned value, int digits, char after) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+    at[digits] = after;
+    at += digits + 1;
+  };
+  put(time.year, 4, '-');
+  put(time.month, 2, '-');
+  put(time.day, 2, 'T');
+  put(time.hour, 2, ':');
+  put(time.minute, 2, ':');
+  put(time.second, 2, 'Z');
+  return std::string(text, sizeof(text));
 }
 
 }  // namespace

@@ -186,19 +186,21 @@ class Os {
 
   // --- The system's clock and registry. Keys are paths under
   // HKEY_LOCAL_MACHINE, in its 64-bit view; values are text (REG_SZ), in the
-  // process's code page.
+  // process's code page, written exactly. A value read back that the code
+  // page cannot hold would come with look-alikes: the logic reads back ASCII
+  // only.
   // GetSystemTime: now.
   virtual UtcTime UtcNow() = 0;
-  // RegCreateKeyExW: creates `key` and every missing key above it, volatile
+  // RegCreateKeyExA: creates `key` and every missing key above it, volatile
   // ones (gone at the system's next start) when `volatile_key`; a key that is
   // there stays as it is. kErrorSuccess or the system's error.
   virtual uint32_t CreateMachineKey(const char* key, bool volatile_key) = 0;
-  // RegSetValueExW of `name` in the existing `key`: kErrorSuccess or the
-  // system's error.
+  // RegSetKeyValueA: sets `name` in `key`, which it creates (not volatile)
+  // when it is not there. kErrorSuccess or the system's error.
   virtual uint32_t SetMachineValue(const char* key, const char* name, const char* value) = 0;
-  // RegGetValueW: kErrorSuccess; kErrorFileNotFound when the key or the
-  // value is not there; or the system's error (also for a character that has
-  // no exact form in the code page).
+  // RegGetValueA of a value of at most 255 bytes: kErrorSuccess;
+  // kErrorFileNotFound when the key or the value is not there; or the
+  // system's error (ERROR_MORE_DATA for a longer value).
   virtual uint32_t MachineValue(const char* key, const char* name, std::string* value) = 0;
 };
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "common/bounded_text.h"
 #include "platform/code_page_win32.h"
@@ -118,38 +117,35 @@ class WindowsInstaller {
 };
 
 // advapi32's registry calls, loaded on first use from the system directory
-// only, as msi.dll is; null each when not there.
+// only, as msi.dll is; null each when not there. The 8-bit calls: what they
+// write arrives exactly, since every text of the code page has a UTF-16 form.
 struct Registry {
-  using CreateKeyFn = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM,
+  using CreateKeyFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
                                        LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
-  using OpenKeyFn = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
-  using SetValueFn = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
-  using GetValueFn = LSTATUS(WINAPI*)(HKEY, LPCWSTR, LPCWSTR, DWORD, LPDWORD, PVOID, LPDWORD);
+  using SetValueFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, LPCSTR, DWORD, LPCVOID, DWORD);
+  using GetValueFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, LPCSTR, DWORD, LPDWORD, PVOID, LPDWORD);
   using CloseKeyFn = LSTATUS(WINAPI*)(HKEY);
   CreateKeyFn create_key = nullptr;
-  OpenKeyFn open_key = nullptr;
   SetValueFn set_value = nullptr;
   GetValueFn get_value = nullptr;
   CloseKeyFn close_key = nullptr;
+  bool loaded = false;  // all of them are there
 
   static const Registry& Get() {
     static const Registry instance;
     return instance;
-  }
-  bool Loaded() const {
-    return create_key != nullptr && open_key != nullptr && set_value != nullptr &&
-           get_value != nullptr && close_key != nullptr;
   }
 
  private:
   Registry() {
     HMODULE advapi32 = SystemLibrary("advapi32.dll");
     if (advapi32 == nullptr) return;
-    create_key = ProcOf<CreateKeyFn>(advapi32, "RegCreateKeyExW");
-    open_key = ProcOf<OpenKeyFn>(advapi32, "RegOpenKeyExW");
-    set_value = ProcOf<SetValueFn>(advapi32, "RegSetValueExW");
-    get_value = ProcOf<GetValueFn>(advapi32, "RegGetValueW");
+    create_key = ProcOf<CreateKeyFn>(advapi32, "RegCreateKeyExA");
+    set_value = ProcOf<SetValueFn>(advapi32, "RegSetKeyValueA");
+    get_value = ProcOf<GetValueFn>(advapi32, "RegGetValueA");
     close_key = ProcOf<CloseKeyFn>(advapi32, "RegCloseKey");
+    loaded = create_key != nullptr && set_value != nullptr && get_value != nullptr &&
+             close_key != nullptr;
   }
 };
 
@@ -163,29 +159,10 @@ class ScopedKey {
   ScopedKey(const ScopedKey&) = delete;
   ScopedKey& operator=(const ScopedKey&) = delete;
   HKEY* receive() { return &key_; }
-  HKEY get() const { return key_; }
 
  private:
   HKEY key_ = nullptr;
 };
-
-// `text` of the active code page in UTF-16; false when it is not valid there.
-bool WideText(const char* text, std::wstring* wide) {
-  int size = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
-  if (size == 0) return false;
-  wide->assign(size, L'\0');
-  ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, &(*wide)[0], size);
-  wide->pop_back();  // the terminator
-  return true;
-}
-
-// The registry's names and texts in UTF-16, each or none.
-bool WideTexts(std::initializer_list<std::pair<const char*, std::wstring*>> texts) {
-  for (const auto& [text, wide] : texts) {
-    if (!WideText(text, wide)) return false;
-  }
-  return true;
-}
 
 // A pipe name no other process can guess: a random part from the system, then
 // the process id and a counter. A name taken first by another local process
@@ -493,11 +470,9 @@ class Win32Os final : public Os {
 
   uint32_t CreateMachineKey(const char* key, bool volatile_key) override {
     const Registry& registry = Registry::Get();
-    std::wstring wide_key;
-    if (!registry.Loaded()) return ERROR_PROC_NOT_FOUND;
-    if (!WideText(key, &wide_key)) return ERROR_NO_UNICODE_TRANSLATION;
+    if (!registry.loaded) return ERROR_PROC_NOT_FOUND;
     ScopedKey created;
-    return registry.create_key(HKEY_LOCAL_MACHINE, wide_key.c_str(), 0, nullptr,
+    return registry.create_key(HKEY_LOCAL_MACHINE, key, 0, nullptr,
                                volatile_key ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
                                KEY_WOW64_64KEY | KEY_QUERY_VALUE, nullptr, created.receive(),
                                nullptr);
@@ -505,38 +480,22 @@ class Win32Os final : public Os {
 
   uint32_t SetMachineValue(const char* key, const char* name, const char* value) override {
     const Registry& registry = Registry::Get();
-    std::wstring wide_key, wide_name, wide_value;
-    if (!registry.Loaded()) return ERROR_PROC_NOT_FOUND;
-    if (!WideTexts({{key, &wide_key}, {name, &wide_name}, {value, &wide_value}})) {
-      return ERROR_NO_UNICODE_TRANSLATION;
-    }
-    ScopedKey opened;
-    LSTATUS result = registry.open_key(HKEY_LOCAL_MACHINE, wide_key.c_str(), 0,
-                                       KEY_WOW64_64KEY | KEY_SET_VALUE, opened.receive());
-    if (result != ERROR_SUCCESS) return result;
-    return registry.set_value(opened.get(), wide_name.c_str(), 0, REG_SZ,
-                              reinterpret_cast<const BYTE*>(wide_value.c_str()),
-                              static_cast<DWORD>((wide_value.size() + 1) * sizeof(wchar_t)));
+    if (!registry.loaded) return ERROR_PROC_NOT_FOUND;
+    return registry.set_value(HKEY_LOCAL_MACHINE, key, name, REG_SZ, value,
+                              static_cast<DWORD>(std::strlen(value) + 1));
   }
 
   uint32_t MachineValue(const char* key, const char* name, std::string* value) override {
     value->clear();
     const Registry& registry = Registry::Get();
-    std::wstring wide_key, wide_name;
-    if (!registry.Loaded()) return ERROR_PROC_NOT_FOUND;
-    if (!WideTexts({{key, &wide_key}, {name, &wide_name}})) return ERROR_NO_UNICODE_TRANSLATION;
-    DWORD size = 0;
-    LSTATUS result;
-    std::unique_ptr<wchar_t[]> wide;
-    do {  // again when the value grew in between
-      wide.reset(new wchar_t[size / sizeof(wchar_t) + 1]);
-      // A 64-bit program's own view is the 64-bit one.
-      result = registry.get_value(HKEY_LOCAL_MACHINE, wide_key.c_str(), wide_name.c_str(),
-                                  RRF_RT_REG_SZ, nullptr, wide.get(), &size);
-    } while (result == ERROR_MORE_DATA);
-    if (result != ERROR_SUCCESS) return result;
-    int length = static_cast<int>(size / sizeof(wchar_t)) - 1;  // the terminator left out
-    return AnsiText(wide.get(), length > 0 ? length : 0, value) ? ERROR_SUCCESS : ::GetLastError();
+    if (!registry.loaded) return ERROR_PROC_NOT_FOUND;
+    char text[256];
+    DWORD size = sizeof(text);
+    // A 64-bit program's own view is the 64-bit one.
+    LSTATUS result =
+        registry.get_value(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, text, &size);
+    if (result == ERROR_SUCCESS) value->assign(text);
+    return result;
   }
 
  private:

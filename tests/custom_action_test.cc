@@ -256,8 +256,8 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
        false, "", "", "", "1", "/", "", "FIRMWARE_OEM_FILTER must be"},
       // The query runs and tells; no update runs, and the restart is asked for again.
       {"a restart is pending", both, {}, false, "2", "0", "", "", "2/2", "--no\n",
-       "CheckFirmware: a restart is pending after a firmware update (since 2026-12-08T09:05:07Z), "
-       "no update runs until then: a restart is asked for", 0, "", "", true, 1},
+       "CheckFirmware: a restart is pending after a firmware update (since 2026-12-08T09:05:07Z): "
+       "no update runs until then", 0, "", "", true, 1},
       {"a restart is pending, FIRMWARE_REBOOT=0", kUpdateRequired, {{"FIRMWARE_REBOOT", "0"}},
        false, "2", "0", "", "", "1/1", "--no\n", "FIRMWARE_REBOOT is 0: no restart is asked for", 0,
        "", "", true},

@@ -209,9 +209,7 @@ class FakeInstallerSession : public os::ForwardingOs {
   }
   uint32_t SetMachineValue(const char* key, const char* name, const char* value) override {
     if (registry_write_error != 0) return registry_write_error;
-    auto found = keys.find(key);
-    if (found == keys.end()) return os::kErrorFileNotFound;
-    found->second.values[name] = value;
+    keys[key].values[name] = value;  // a key that is not there is made, not volatile
     return os::kErrorSuccess;
   }
   uint32_t MachineValue(const char* key, const char* name, std::string* value) override {

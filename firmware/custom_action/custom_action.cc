@@ -120,16 +120,14 @@ std::string OutcomeText(const FirmwareCheckReport& report) {
 
 // The marker for ScheduleFirmwareRestart unless FIRMWARE_REBOOT is 0, and
 // a line that begins with `why`.
-void AskForRestart(uint32_t session, const std::string& why, bool restart) {
+void AskForRestart(uint32_t session, const char* why, bool restart) {
+  const char* line = "[1]: a restart is asked for";
   if (!restart) {
-    LogMessageParam(session, "[1]: FIRMWARE_REBOOT is 0: no restart is asked for", why.c_str());
+    line = "[1]: FIRMWARE_REBOOT is 0: no restart is asked for";
   } else if (os::Current().AddGlobalAtom(RestartMarker(session).c_str()) == 0) {
-    LogMessage(session, (why + ": the restart could not be asked for (error " +
-                         NumberText(os::Current().LastError()) + ")")
-                            .c_str());
-  } else {
-    LogMessageParam(session, "[1]: a restart is asked for", why.c_str());
+    line = "[1]: the restart could not be asked for";
   }
+  LogMessageParam(session, line, why);
 }
 
 // What the query found, as the check's properties and in the log. While an
@@ -161,9 +159,9 @@ void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
   if (!failure.empty()) ReportCheckFailure(session, failure);
   if (restartPending) {
     SetProperty(session, "CheckFirmware", "FIRMWARE_RESTART_PENDING", "1");
-    AskForRestart(session,
-                  "CheckFirmware: " + RestartPendingText(since) + ", no update runs until then",
-                  settings.restartAfterUpdate);
+    LogMessageParam(session, "CheckFirmware: [1]: no update runs until then",
+                    RestartPendingText(since).c_str());
+    AskForRestart(session, "CheckFirmware", settings.restartAfterUpdate);
   }
   // Last: whatever stops the action before leaves no update asked for.
   if (updateRequired) SetProperty(session, "CheckFirmware", "FIRMWARE_UPDATE_REQUIRED", "1");
@@ -300,10 +298,11 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
                        recorded);
     }
     // ScheduleFirmwareRestart runs only in an install that goes on to its end.
+    const char* why = "UpdateFirmware: a device was updated";
     if (result == kActionSuccess && !watch.cancelled) {
-      AskForRestart(session, "UpdateFirmware: a device was updated", settings.restartAfterUpdate);
+      AskForRestart(session, why, settings.restartAfterUpdate);
     } else {
-      LogMessage(session, "UpdateFirmware: a device was updated: a restart is still needed");
+      LogMessageParam(session, "[1]: a restart is still needed", why);
     }
   }
   return result == kActionSuccess ? ResultAfterCancel(session, watch) : result;
@@ -337,8 +336,9 @@ void ScheduleFirmwareRestartOrThrow(uint32_t session) {
         session, "ScheduleFirmwareRestart: the restart could not be asked for (error [1])", set);
     return;
   }
-  LogMessageParam(session, "ScheduleFirmwareRestart: a restart is asked for at the end ([1])",
-                  reboot.empty() ? "the installer's own prompt" : ("REBOOT=" + reboot).c_str());
+  LogMessageParam(session,
+                  "ScheduleFirmwareRestart: a restart is asked for at the end (REBOOT=[1])",
+                  reboot.c_str());
 }
 
 std::string ExceptionText() {
