@@ -135,7 +135,7 @@ std::string StatusMeaning(bool update, const FirmwareCheckReport& report) {
   }
   FirmwareStatus status = report.status;
   return status >= 0 && status <= kFwUnknownStatus ? kStatusMeanings[status].meaning
-                                                    : "unknown status";
+                                                   : "unknown status";
 }
 
 bool UpdateRequiredAnswer(const FirmwareCheckRequest& request, const FirmwareCheckReport& report) {
