@@ -9,9 +9,10 @@ namespace {
 
 constexpr uint32_t kWindowsExceptionCodes = 0xC0000000u;
 
+// A status and words for it.
 struct StatusText {
   FirmwareStatus status;
-  const char* meaning;
+  const char* text;
 };
 
 constexpr StatusText kStatusMeanings[] = {
@@ -58,11 +59,7 @@ std::string NoStatusText(const DeviceView& device) {
 
 // During an update these statuses mean the device was not updated; the
 // tool's other wording in update mode is not known, so only they fail it.
-struct UpdateProblem {
-  FirmwareStatus status;
-  const char* text;
-};
-constexpr UpdateProblem kUpdateProblems[] = {
+constexpr StatusText kUpdateProblems[] = {
     {kFwOpenFailed, "failed to open device"},
     {kFwForcedUpdateRequired, "forced update required"},
 };
@@ -70,7 +67,7 @@ constexpr UpdateProblem kUpdateProblems[] = {
 std::string UpdateProblemReason(const FirmwareCheckReport& report) {
   for (const DeviceView& device : report.devices) {
     if (!device.examined()) continue;
-    for (const UpdateProblem& problem : kUpdateProblems) {
+    for (const StatusText& problem : kUpdateProblems) {
       if (device.reports(problem.status)) {
         return std::string("the update reported a device problem: ") + problem.text + " (device " +
                NumberText(device.index) + ")";
@@ -134,7 +131,7 @@ std::string StatusMeaning(bool update, const FirmwareCheckReport& report) {
     }
   }
   FirmwareStatus status = report.status;
-  return status >= 0 && status <= kFwUnknownStatus ? kStatusMeanings[status].meaning
+  return status >= 0 && status <= kFwUnknownStatus ? kStatusMeanings[status].text
                                                    : "unknown status";
 }
 
