@@ -171,6 +171,8 @@ TEST_F(CustomActionTest, UpdateDataAsAnAuthorWritesIt) {
        "given twice", true, "C:\\fw", 0},
       {"FIRMWARE_TOOL_DIR=C:\\fw; firmware_Update_Must_Succeed\t=true", "unknown setting", true,
        "C:\\fw", 0},
+      {"FIRMWARE_TOOL_DIR=C:\\x;\r\n\xA0" "FIRMWARE_UPDATE_MUST_SUCCEED\xC2\xA0\v=1", "unknown setting", true,
+       "C:\\x", 0},
       {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_UPDATE_MUST_SUCCEED=0;FIRMWARE_UPDATE_MUST_SUCCEED=",
        "given twice", false, "C:\\fw", 0},
       {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_REBOOT=0", nullptr, false, "C:\\fw", 0, false},

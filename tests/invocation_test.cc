@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/outcome.h"
 #include "firmware/runner.h"
 #include "platform/os.h"
 #include "tests/simulated_tool_os.h"
