@@ -5,6 +5,7 @@
 
 #include "common/number_text.h"
 #include "firmware/custom_action/action_settings.h"
+#include "firmware/outcome.h"
 #include "firmware/restart_pending.h"
 #include "platform/os.h"
 
@@ -139,7 +140,7 @@ void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
   std::string failure = FirmwareCheckFailureReason(request, report);
   std::string since;
   bool restartPending = RestartPending(&since);
-  bool updateRequired = failure.empty() && report.status == kFwUpdateRequired && !restartPending;
+  bool updateRequired = UpdateRequiredAnswer(request, report) && !restartPending;
 
   SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", NumberText(report.status));
   SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", NumberText(report.result));
