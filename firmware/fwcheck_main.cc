@@ -7,7 +7,8 @@
 //
 // Exit codes: 0 the check ran and gave an answer; 1 the check failed (the
 // reason is on standard error); 2 bad usage. With --detailed-exitcode an
-// answer gives 0, 3 or 4 (see DetailedExitCode in outcome.h).
+// answer gives 0, 3 or 4 (see DetailedExitCode in outcome.h), or 5 while a
+// restart is pending after an earlier update.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,7 @@
 #include "firmware/fwcheck_output.h"
 #include "firmware/invocation.h"
 #include "firmware/outcome.h"
+#include "firmware/restart_pending.h"
 #include "platform/command_line.h"
 #include "platform/os.h"
 #include "setup/debug_log.h"
@@ -35,9 +37,11 @@ constexpr char kUsage[] =
     "line holds one of the given texts; --skip leaves those devices out (not both).\n"
     "--oem-filter leaves out devices whose PSID does not begin with \"QV_\".\n"
     "--timeout ends the tool after SECONDS in query mode (never in update mode).\n"
+    "While a restart is pending after an update, --update runs nothing.\n"
     "Exit codes: 0 the check ran, 1 the check failed, 2 bad usage; with\n"
     "--detailed-exitcode a check that ran gives 0 nothing to do, 3 an update is\n"
-    "required (query) or was made (update), 4 a device reported a problem (query).\n";
+    "required (query) or was made (update), 4 a device reported a problem (query),\n"
+    "5 a restart is pending: nothing to do until then.\n";
 
 // Whether --json comes before the options end: even bad usage then gets its object.
 bool AsksForJson(int argc, char** argv) {
@@ -54,15 +58,44 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
     std::fputs(("fwcheck: " + verdict.reason + "\n").c_str(), stderr);
     return failureExitCode;
   }
-  const FirmwareCheckReport& report = *verdict.report;
+  const FirmwareCheckReport* report = verdict.report;  // null: the update waits for the restart
   // Not the same as "all up to date": the filters left nothing to look at.
-  if (report.devicesReported > 0 && report.devicesExamined == 0) {
-    std::fputs(("fwcheck: the report held " + NumberText(report.devicesReported) +
+  if (report != nullptr && report->devicesReported > 0 && report->devicesExamined == 0) {
+    std::fputs(("fwcheck: the report held " + NumberText(report->devicesReported) +
                 " devices, and the part-number list or the OEM filter left out every one\n")
                    .c_str(),
                stderr);
   }
-  return options.detailedExitCode ? DetailedExitCode(options.update, report) : kExitCheckRan;
+  if (!options.detailedExitCode) return kExitCheckRan;
+  if (verdict.restartPending.value_or(false)) return kExitRestartPending;
+  return DetailedExitCode(options.update, *report);
+}
+
+// Runs the check the options ask for into `report`, unless it is an update
+// while a restart is pending: that would write the firmware that waits for
+// the restart again. An update that changed a device leaves a restart
+// pending, even when it failed.
+void RunRequestedCheck(const Options& options, FirmwareCheckReport* report, Verdict* verdict) {
+  verdict->restartPending = RestartPending(&verdict->restartPendingSince);
+  if (options.update && *verdict->restartPending) return;
+  bool supportedList = !options.supported.empty();
+  const std::vector<const char*>& list = supportedList ? options.supported : options.skipped;
+  FirmwareCheckRequest request =
+      CheckRequestFor(options.toolDirectory, options.update, options.oemFilter, list.data(),
+                      static_cast<int32_t>(list.size()), supportedList);
+  request.timeoutMs = options.timeoutMs;
+  RunFirmwareCheck(0, request, report);
+  verdict->report = report;
+  verdict->reason = FirmwareCheckFailureReason(request, *report);
+  verdict->restartNeeded = options.update && ExaminedDeviceReportsUpdate(*report);
+  if (!verdict->restartNeeded) return;
+  uint32_t recorded = RecordRestartPending(report->toolFolder);
+  if (recorded != os::kErrorSuccess) {
+    std::fputs(("fwcheck: the pending restart could not be recorded (error " +
+                NumberText(recorded) + ")\n")
+                   .c_str(),
+               stderr);
+  }
 }
 
 }  // namespace
@@ -103,17 +136,9 @@ int main(int argc, char** argv) {
     verdict.reason = "the debug log could not be opened";
     return Conclude(options, verdict, kExitCheckFailed);
   }
-  bool supportedList = !options.supported.empty();
-  const std::vector<const char*>& list = supportedList ? options.supported : options.skipped;
-  FirmwareCheckRequest request =
-      CheckRequestFor(options.toolDirectory, options.update, options.oemFilter, list.data(),
-                      static_cast<int32_t>(list.size()), supportedList);
-  request.timeoutMs = options.timeoutMs;
   FirmwareCheckReport report;
-  RunFirmwareCheck(0, request, &report);
-  CloseDebugLog();
   Verdict verdict;
-  verdict.report = &report;
-  verdict.reason = FirmwareCheckFailureReason(request, report);
+  RunRequestedCheck(options, &report, &verdict);
+  CloseDebugLog();
   return Conclude(options, verdict, kExitCheckFailed);
 }

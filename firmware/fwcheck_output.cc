@@ -7,6 +7,7 @@
 
 #include "common/number_text.h"
 #include "firmware/outcome.h"
+#include "firmware/restart_pending.h"
 
 namespace {
 
@@ -164,8 +165,18 @@ void PrintJson(const Options& options, const Verdict& verdict) {
     json.Null("devices_reported").Null("devices_examined");
   }
   json.Bool("failed", verdict.failed())
-      .Text("reason", verdict.failed() ? verdict.reason.c_str() : nullptr)
-      .Raw("devices", JsonDevices(report).c_str());
+      .Text("reason", verdict.failed() ? verdict.reason.c_str() : nullptr);
+  if (verdict.restartPending) {
+    json.Bool("restart_pending", *verdict.restartPending);
+  } else {
+    json.Null("restart_pending");
+  }
+  if (report != nullptr) {
+    json.Bool("restart_needed", verdict.restartNeeded);
+  } else {
+    json.Null("restart_needed");
+  }
+  json.Raw("devices", JsonDevices(report).c_str());
   std::string line = json.Close();
   line += '\n';
   std::fputs(line.c_str(), stdout);
@@ -213,6 +224,14 @@ void PrintText(const Options& options, const Verdict& verdict) {
   for (const DeviceView& device : report.devices) PrintDevice(device);
 }
 
+void PrintRestart(const Verdict& verdict) {
+  if (verdict.restartPending.value_or(false)) {
+    Print({RestartPendingText(verdict.restartPendingSince), "\n"});
+    if (verdict.report == nullptr) Print({"nothing was run: no update runs until then\n"});
+  }
+  if (verdict.restartNeeded) Print({"a restart is needed to finish the update\n"});
+}
+
 }  // namespace
 
 std::string JsonString(const char* text) {
@@ -234,7 +253,8 @@ std::string JsonString(const char* text) {
 void PrintVerdict(const Options& options, const Verdict& verdict) {
   if (options.json) {
     PrintJson(options, verdict);
-  } else if (verdict.report != nullptr) {
-    PrintText(options, verdict);
+    return;
   }
+  if (verdict.report != nullptr) PrintText(options, verdict);
+  PrintRestart(verdict);
 }

@@ -1,6 +1,7 @@
 // fwcheck's output: what the check found, as text or as one JSON object.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "firmware/fwcheck_options.h"
@@ -10,11 +11,17 @@
 struct Verdict {
   const FirmwareCheckReport* report = nullptr;  // null: nothing ran
   std::string reason;                           // empty: the check gave an answer
+  // Whether a restart was pending after an earlier update when the check
+  // began (none: not looked at), and since when.
+  std::optional<bool> restartPending;
+  std::string restartPendingSince;
+  bool restartNeeded = false;  // the update changed a device
   bool failed() const { return !reason.empty(); }
 };
 
 // The verdict on standard output: one line of JSON with --json, else, when
-// the check ran, the status, the result and the devices one per line.
+// the check ran, the status, the result and the devices one per line, and
+// whether a restart is pending or needed.
 void PrintVerdict(const Options& options, const Verdict& verdict);
 
 // `text` as a JSON string in pure ASCII: each character beyond ASCII as

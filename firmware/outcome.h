@@ -14,6 +14,9 @@ inline constexpr int kExitUsage = 2;
 // With --detailed-exitcode, for a check that gave an answer:
 inline constexpr int kExitUpdateRequiredOrMade = 3;
 inline constexpr int kExitDeviceProblem = 4;
+// With --detailed-exitcode, while a restart is pending after an earlier
+// update, whatever the status: nothing to do until then.
+inline constexpr int kExitRestartPending = 5;
 
 // What a result of RunFirmwareCheck means, in a few words.
 const char* FirmwareResultMeaning(int32_t result);

@@ -10,9 +10,8 @@ constexpr char kParentKey[] = "SOFTWARE\\Vantreo\\Oriel2";
 constexpr char kTimeValue[] = "Time";
 constexpr char kToolFolderValue[] = "ToolFolder";
 
-// ISO 8601: 2026-12-08T09:05:07Z.
-std::string IsoTime(const os::UtcTime& time) {
-  char text[20];
+// `time` in ISO 8601, 2026-12-08T09:05:07Z, and a terminator.
+void WriteIsoTime(const os::UtcTime& time, char (&text)[21]) {
   char* at = text;
   // `value` in `digits` digits, then `after`.
   auto put = [&at](unsigned value, int digits, char after) {
@@ -26,7 +25,7 @@ std::string IsoTime(const os::UtcTime& time) {
   put(time.hour, 2, ':');
   put(time.minute, 2, ':');
   put(time.second, 2, 'Z');
-  return std::string(text, sizeof(text));
+  *at = '\0';
 }
 
 }  // namespace
@@ -44,12 +43,16 @@ uint32_t RecordRestartPending(const std::string& toolFolder) {
   }
   // The time last: the mark counts once it is there.
   if (result == os::kErrorSuccess) {
-    result =
-        system.SetMachineValue(kRestartPendingKey, kTimeValue, IsoTime(system.UtcNow()).c_str());
+    char time[21];
+    WriteIsoTime(system.UtcNow(), time);
+    result = system.SetMachineValue(kRestartPendingKey, kTimeValue, time);
   }
   return result;
 }
 
 std::string RestartPendingText(const std::string& since) {
-  return "a restart is pending after a firmware update (since " + since + ")";
+  std::string text = "a restart is pending after a firmware update (since ";
+  text += since;
+  text += ')';
+  return text;
 }

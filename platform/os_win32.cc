@@ -116,51 +116,27 @@ class WindowsInstaller {
   }
 };
 
-// advapi32's registry calls, loaded on first use from the system directory
-// only, as msi.dll is; null each when not there. The 8-bit calls: what they
-// write arrives exactly, since every text of the code page has a UTF-16 form.
-struct Registry {
-  using CreateKeyFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
-                                       LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
-  using SetValueFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, LPCSTR, DWORD, LPCVOID, DWORD);
-  using GetValueFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, LPCSTR, DWORD, LPDWORD, PVOID, LPDWORD);
-  using CloseKeyFn = LSTATUS(WINAPI*)(HKEY);
-  CreateKeyFn create_key = nullptr;
-  SetValueFn set_value = nullptr;
-  GetValueFn get_value = nullptr;
-  CloseKeyFn close_key = nullptr;
-  bool loaded = false;  // all of them are there
-
-  static const Registry& Get() {
-    static const Registry instance;
-    return instance;
-  }
-
- private:
-  Registry() {
-    HMODULE advapi32 = SystemLibrary("advapi32.dll");
-    if (advapi32 == nullptr) return;
-    create_key = ProcOf<CreateKeyFn>(advapi32, "RegCreateKeyExA");
-    set_value = ProcOf<SetValueFn>(advapi32, "RegSetKeyValueA");
-    get_value = ProcOf<GetValueFn>(advapi32, "RegGetValueA");
-    close_key = ProcOf<CloseKeyFn>(advapi32, "RegCloseKey");
-    loaded = create_key != nullptr && set_value != nullptr && get_value != nullptr &&
-             close_key != nullptr;
-  }
-};
+// advapi32's registry calls, by the 8-bit forms: what they write arrives
+// exactly, since every text of the code page has a UTF-16 form.
+using CreateKeyFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
+                                     LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
+using SetKeyValueFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, LPCSTR, DWORD, LPCVOID, DWORD);
+using GetValueFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, LPCSTR, DWORD, LPDWORD, PVOID, LPDWORD);
+using CloseKeyFn = LSTATUS(WINAPI*)(HKEY);
 
 // An open registry key, closed at scope end.
 class ScopedKey {
  public:
-  ScopedKey() = default;
+  explicit ScopedKey(CloseKeyFn close_key) : close_key_(close_key) {}
   ~ScopedKey() {
-    if (key_ != nullptr) Registry::Get().close_key(key_);
+    if (key_ != nullptr) close_key_(key_);
   }
   ScopedKey(const ScopedKey&) = delete;
   ScopedKey& operator=(const ScopedKey&) = delete;
   HKEY* receive() { return &key_; }
 
  private:
+  CloseKeyFn close_key_;
   HKEY key_ = nullptr;
 };
 
@@ -469,31 +445,30 @@ class Win32Os final : public Os {
   }
 
   uint32_t CreateMachineKey(const char* key, bool volatile_key) override {
-    const Registry& registry = Registry::Get();
-    if (!registry.loaded) return ERROR_PROC_NOT_FOUND;
-    ScopedKey created;
-    return registry.create_key(HKEY_LOCAL_MACHINE, key, 0, nullptr,
-                               volatile_key ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
-                               KEY_WOW64_64KEY | KEY_QUERY_VALUE, nullptr, created.receive(),
-                               nullptr);
+    auto create_key = SystemEntry<CreateKeyFn>("advapi32.dll", "RegCreateKeyExA");
+    auto close_key = SystemEntry<CloseKeyFn>("advapi32.dll", "RegCloseKey");
+    if (create_key == nullptr || close_key == nullptr) return ERROR_PROC_NOT_FOUND;
+    ScopedKey created(close_key);
+    return create_key(HKEY_LOCAL_MACHINE, key, 0, nullptr,
+                      volatile_key ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
+                      KEY_WOW64_64KEY | KEY_QUERY_VALUE, nullptr, created.receive(), nullptr);
   }
 
   uint32_t SetMachineValue(const char* key, const char* name, const char* value) override {
-    const Registry& registry = Registry::Get();
-    if (!registry.loaded) return ERROR_PROC_NOT_FOUND;
-    return registry.set_value(HKEY_LOCAL_MACHINE, key, name, REG_SZ, value,
-                              static_cast<DWORD>(std::strlen(value) + 1));
+    auto set_key_value = SystemEntry<SetKeyValueFn>("advapi32.dll", "RegSetKeyValueA");
+    if (set_key_value == nullptr) return ERROR_PROC_NOT_FOUND;
+    return set_key_value(HKEY_LOCAL_MACHINE, key, name, REG_SZ, value,
+                         static_cast<DWORD>(std::strlen(value) + 1));
   }
 
   uint32_t MachineValue(const char* key, const char* name, std::string* value) override {
     value->clear();
-    const Registry& registry = Registry::Get();
-    if (!registry.loaded) return ERROR_PROC_NOT_FOUND;
+    auto get_value = SystemEntry<GetValueFn>("advapi32.dll", "RegGetValueA");
+    if (get_value == nullptr) return ERROR_PROC_NOT_FOUND;
     char text[256];
     DWORD size = sizeof(text);
     // A 64-bit program's own view is the 64-bit one.
-    LSTATUS result =
-        registry.get_value(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, text, &size);
+    LSTATUS result = get_value(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, text, &size);
     if (result == ERROR_SUCCESS) value->assign(text);
     return result;
   }

@@ -314,7 +314,7 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
 bool ShowsRestartPrompt(uint32_t session) {
   std::string level;
   return os::Current().SessionProperty(session, "UILevel", &level) == os::kErrorSuccess &&
-         (level == "4" || level == "5");
+         level.size() == 1 && (level[0] == '4' || level[0] == '5');
 }
 
 void ScheduleFirmwareRestartOrThrow(uint32_t session) {
