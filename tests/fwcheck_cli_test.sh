@@ -13,6 +13,17 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
 
+# Under Wine, a prefix of the test's own: an update leaves a restart pending
+# there, and the end of its wineserver stands in for the restart.
+if [ ${#runner[@]} -gt 0 ]; then
+  . "$(dirname "$0")/../scripts/wine-env"
+  mkdir -p "$scratch/wine"
+  wine_private_prefix "${runner[1]}" "$scratch/wine"
+  runner=("${runner[0]}" "$scratch/wine")
+  trap 'wineserver -k; rm -rf "$scratch"' EXIT
+fi
+restart() { [ ${#runner[@]} -eq 0 ] || { wineserver -k && wineserver -w; }; }
+
 fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
@@ -30,6 +41,11 @@ run() {
   err=$(tr -d '\r' <"$scratch/err")
   [ ${#runner[@]} -eq 0 ] || err="$out$err"
   [ "$status" -eq "$expected" ] || fail "fwcheck $* exited $status, expected $expected; output: $out $err"
+  # The next case starts without the restart an update left pending, unless kept.
+  case "$out" in *'"restart_needed": true'* | *'a restart is needed'*)
+    [ -n "${keep_pending:-}" ] || [ ${#runner[@]} -eq 0 ] ||
+      "${runner[@]}" reg delete 'HKLM\SOFTWARE\Vantreo\Oriel2\FirmwareRestartPending' /f >/dev/null ;;
+  esac
 }
 
 expect_in() {
@@ -46,7 +62,7 @@ check_json() {
 import json, sys
 o = json.load(sys.stdin)
 keys = ["format_version", "status", "result", "tool_exit_code", "devices_reported",
-        "devices_examined", "failed", "reason", "devices"]
+        "devices_examined", "failed", "reason", "devices", "restart_pending", "restart_needed"]
 missing = [k for k in keys if k not in o]
 if missing:
     sys.exit("missing " + " ".join(missing))
@@ -107,7 +123,7 @@ for case in "${usage_cases[@]}"; do
   # The reason as JSON writes it: read back, it is the text unchanged.
   reason=$(python3 -c 'import json, sys; print(json.dumps(sys.argv[1]))' "${case%%|*}")
   expect_in "$json" "format_version=1 status=null result=null tool_exit_code=null devices_reported=null devices_examined=null failed=true reason=${reason%\"}"
-  expect_in "$json" "devices=null"
+  expect_in "$json" "devices=null restart_pending=null restart_needed=null"
 done
 
 # "--" ends the options: a folder may then begin with "-", and a relative
@@ -135,6 +151,9 @@ outcome_cases=(
   "1|1|${device}Device #2:\n  Part Number:||reason=\"device 2 reported no status\"|device 2: part number (none), PSID (none), no status, examined"
   "1|0|${device}Device #2:\n  Status: Failed to open device\n|--update|reason=\"the update reported a device problem: failed to open device (device 2)\"|not determined"
   "0|0|Device #1:\n  Status: Multiple images files found\n|--update|status=0|status: 0 (no update was reported, and a device reported a problem)"
+  # A device updated: a restart is needed, whatever else failed.
+  "1|1|$device|--update|restart_needed=true|a restart is needed to finish the update"
+  "1|0|${device}Device #2:\n  Status: Failed to open device\n|--update|restart_needed=true|a restart is needed to finish the update"
   "0|0|Device #1:\r\n  Part Number: VN2-1\n|--update|status=0|status: 0 (no update was reported, and device 1 reported no status)"
   "1|0|Device #1:\r  Part Number:   VN2-4420-A\r  PSID: QV_0017\r  Status:        Failed to open device\r|--update|reason=\"the update reported a device problem: failed to open device (device 1)\"|not determined"
   "0|0|Device #1:\n  Status: Failed to open device\n  Part Number: VN2-1\nDevice #2:\n  Status: Update required\n|--update --skip VN2-1|status=1|status: 1 (an update was reported)"
@@ -148,6 +167,7 @@ for case in "${outcome_cases[@]}"; do
   check_json
   expect_in "$json" "$in_json"
   expect_in "$json" "failed=$([ "$exit" -eq 0 ] && echo false || echo true)"
+  expect_in "$json" "restart_pending=false"
   # shellcheck disable=SC2086
   run "$exit" $options "$tool"
   expect_in "$out" "$in_text"
@@ -204,6 +224,42 @@ for case in "${detailed_cases[@]}"; do
   # shellcheck disable=SC2086
   run "$exit" --detailed-exitcode $options "$tool"
 done
+
+# After an update that changed a device a restart is pending until the
+# system starts again: queries tell so (5 with --detailed-exitcode, whatever
+# the status; 1 and 2 keep their meanings) and --update runs nothing.
+if [ ${#runner[@]} -gt 0 ]; then
+  keep_pending=1
+  tool_script "$device"
+  run 0 --update "$tool"
+  pending=$("${runner[@]}" reg query 'HKLM\SOFTWARE\Vantreo\Oriel2\FirmwareRestartPending' | tr -d '\r')
+  [[ $pending =~ Time\ +REG_SZ\ +(20[0-9-]{8}T[0-9:]{8}Z) ]] || fail "no time in the mark: $pending"
+  since=${BASH_REMATCH[1]}
+  expect_in "$pending" "ToolFolder    REG_SZ    Z:${tool//\//\\}"
+  rm -f "$tool/args.txt"
+  pending_cases=(
+    # exit|options|expected in the output
+    "5|--json --detailed-exitcode|\"status\": 2, \"status_meaning\": \"an update is required\""
+    "0||a restart is pending after a firmware update (since $since)"
+    "5|--update --json --detailed-exitcode|\"status\": null, \"status_meaning\": \"not determined\""
+    "0|--update|a restart is pending after a firmware update (since $since)"
+    "2|--update --bogus|unknown option --bogus"
+  )
+  for case in "${pending_cases[@]}"; do
+    IFS='|' read -r exit options expected <<<"$case"
+    # shellcheck disable=SC2086
+    run "$exit" $options "$tool"
+    expect_in "$err" "$expected"
+    [[ $options != *--json* ]] || { check_json && expect_in "$json" "restart_pending=true"; }
+  done
+  tool_script "$device" 0xC0000005
+  run 1 --detailed-exitcode "$tool"
+  [ "$(tr -d '\r' <"$tool/args.txt")" = $'--no\n--no\n--no' ] || fail "an update ran while a restart was pending"
+  restart
+  tool_script "$device"
+  run 3 --detailed-exitcode "$tool"
+  unset keep_pending
+fi
 
 # The devices as reported, with what was decided about each.
 cp "$(dirname "$0")/../samples/flashkeeper-report.txt" "$tool/report.txt"
