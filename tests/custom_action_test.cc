@@ -513,6 +513,9 @@ TEST_F(CustomActionTest, AnUpdateThatUpdatedAsksForARestart) {
     EXPECT_EQ(session_.AtomCount(kRestartMarker), c.scheduleProduct == other ? 1 + c.leftovers : 0)
         << c.name;
     session_.Restart();
+    // The keys above the mark outlive the restart: a volatile key holds only volatile ones.
+    EXPECT_EQ(session_.keys.count("SOFTWARE\\Vantreo\\Oriel2"), c.report != kUpToDate ? 1u : 0u)
+        << c.name;
     session_.properties = {{"ProductCode", kProduct}};
     CheckFirmwareAction(kSession);
     EXPECT_EQ(session_.AtomCount(kRestartMarker), 0) << c.name;

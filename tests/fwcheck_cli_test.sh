@@ -154,6 +154,7 @@ outcome_cases=(
   # A device updated: a restart is needed, whatever else failed.
   "1|1|$device|--update|restart_needed=true|a restart is needed to finish the update"
   "1|0|${device}Device #2:\n  Status: Failed to open device\n|--update|restart_needed=true|a restart is needed to finish the update"
+  "0|0|Device #1:\n  Status: Update required\n  Part Number: VN2-100\n|--update --skip VN2-100|restart_needed=false|status: 0 (no problem seen)"
   "0|0|Device #1:\r\n  Part Number: VN2-1\n|--update|status=0|status: 0 (no update was reported, and device 1 reported no status)"
   "1|0|Device #1:\r  Part Number:   VN2-4420-A\r  PSID: QV_0017\r  Status:        Failed to open device\r|--update|reason=\"the update reported a device problem: failed to open device (device 1)\"|not determined"
   "0|0|Device #1:\n  Status: Failed to open device\n  Part Number: VN2-1\nDevice #2:\n  Status: Update required\n|--update --skip VN2-1|status=1|status: 1 (an update was reported)"
