@@ -37,11 +37,10 @@ constexpr char kUsage[] =
     "line holds one of the given texts; --skip leaves those devices out (not both).\n"
     "--oem-filter leaves out devices whose PSID does not begin with \"QV_\".\n"
     "--timeout ends the tool after SECONDS in query mode (never in update mode).\n"
-    "While a restart is pending after an update, --update runs nothing.\n"
     "Exit codes: 0 the check ran, 1 the check failed, 2 bad usage; with\n"
     "--detailed-exitcode a check that ran gives 0 nothing to do, 3 an update is\n"
     "required (query) or was made (update), 4 a device reported a problem (query),\n"
-    "5 a restart is pending: nothing to do until then.\n";
+    "5 a restart is pending after an update (--update then runs nothing).\n";
 
 // Whether --json comes before the options end: even bad usage then gets its object.
 bool AsksForJson(int argc, char** argv) {
@@ -67,7 +66,7 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
                stderr);
   }
   if (!options.detailedExitCode) return kExitCheckRan;
-  if (verdict.restartPending.value_or(false)) return kExitRestartPending;
+  if (verdict.restartPendingSince != nullptr) return kExitRestartPending;
   return DetailedExitCode(options.update, *report);
 }
 
@@ -75,9 +74,11 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
 // while a restart is pending: that would write the firmware that waits for
 // the restart again. An update that changed a device leaves a restart
 // pending, even when it failed.
-void RunRequestedCheck(const Options& options, FirmwareCheckReport* report, Verdict* verdict) {
-  verdict->restartPending = RestartPending(&verdict->restartPendingSince);
-  if (options.update && *verdict->restartPending) return;
+void RunRequestedCheck(const Options& options, FirmwareCheckReport* report, std::string* since,
+                       Verdict* verdict) {
+  verdict->restartLookedFor = true;
+  if (RestartPending(since)) verdict->restartPendingSince = since->c_str();
+  if (options.update && verdict->restartPendingSince != nullptr) return;
   bool supportedList = !options.supported.empty();
   const std::vector<const char*>& list = supportedList ? options.supported : options.skipped;
   FirmwareCheckRequest request =
@@ -89,12 +90,15 @@ void RunRequestedCheck(const Options& options, FirmwareCheckReport* report, Verd
   verdict->reason = FirmwareCheckFailureReason(request, *report);
   verdict->restartNeeded = options.update && ExaminedDeviceReportsUpdate(*report);
   if (!verdict->restartNeeded) return;
-  uint32_t recorded = RecordRestartPending(report->toolFolder);
+  // The folder made full, as the check made it to run the tool.
+  char folder[kFwCommandLineCapacity];
+  uint32_t length = os::Current().FullPathName(options.toolDirectory, folder, sizeof(folder));
+  uint32_t recorded =
+      RecordRestartPending(length > 0 && length < sizeof(folder) ? folder : options.toolDirectory);
   if (recorded != os::kErrorSuccess) {
-    std::fputs(("fwcheck: the pending restart could not be recorded (error " +
-                NumberText(recorded) + ")\n")
-                   .c_str(),
-               stderr);
+    std::fputs("fwcheck: the pending restart could not be recorded (error ", stderr);
+    std::fputs(NumberText(recorded).c_str(), stderr);
+    std::fputs(")\n", stderr);
   }
 }
 
@@ -137,8 +141,9 @@ int main(int argc, char** argv) {
     return Conclude(options, verdict, kExitCheckFailed);
   }
   FirmwareCheckReport report;
+  std::string since;
   Verdict verdict;
-  RunRequestedCheck(options, &report, &verdict);
+  RunRequestedCheck(options, &report, &since, &verdict);
   CloseDebugLog();
   return Conclude(options, verdict, kExitCheckFailed);
 }

@@ -7,7 +7,6 @@
 
 #include "common/number_text.h"
 #include "firmware/outcome.h"
-#include "firmware/restart_pending.h"
 
 namespace {
 
@@ -166,8 +165,8 @@ void PrintJson(const Options& options, const Verdict& verdict) {
   }
   json.Bool("failed", verdict.failed())
       .Text("reason", verdict.failed() ? verdict.reason.c_str() : nullptr);
-  if (verdict.restartPending) {
-    json.Bool("restart_pending", *verdict.restartPending);
+  if (verdict.restartLookedFor) {
+    json.Bool("restart_pending", verdict.restartPendingSince != nullptr);
   } else {
     json.Null("restart_pending");
   }
@@ -225,9 +224,10 @@ void PrintText(const Options& options, const Verdict& verdict) {
 }
 
 void PrintRestart(const Verdict& verdict) {
-  if (verdict.restartPending.value_or(false)) {
-    Print({RestartPendingText(verdict.restartPendingSince), "\n"});
-    if (verdict.report == nullptr) Print({"nothing was run: no update runs until then\n"});
+  if (verdict.restartPendingSince != nullptr) {
+    Print({"a restart is pending after a firmware update (since ", verdict.restartPendingSince,
+           ")\n"});
+    if (verdict.report == nullptr) Print({"no update runs until then\n"});
   }
   if (verdict.restartNeeded) Print({"a restart is needed to finish the update\n"});
 }

@@ -1,7 +1,6 @@
 // fwcheck's output: what the check found, as text or as one JSON object.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "firmware/fwcheck_options.h"
@@ -11,10 +10,10 @@
 struct Verdict {
   const FirmwareCheckReport* report = nullptr;  // null: nothing ran
   std::string reason;                           // empty: the check gave an answer
-  // Whether a restart was pending after an earlier update when the check
-  // began (none: not looked at), and since when.
-  std::optional<bool> restartPending;
-  std::string restartPendingSince;
+  // Whether a restart pending after an earlier update was looked for when
+  // the check began, and since when one is pending (null: none is).
+  bool restartLookedFor = false;
+  const char* restartPendingSince = nullptr;
   bool restartNeeded = false;  // the update changed a device
   bool failed() const { return !reason.empty(); }
 };

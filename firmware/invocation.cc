@@ -83,8 +83,6 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request, bool wit
                 "RunFlashKeeper: Failed to copy the command line");
   }
   LogMessageParam(handle, "RunFlashKeeper: running command [1]", commandLine);
-  const char* toolName = std::strrchr(toolPath, '\\');
-  report->toolFolder.assign(toolPath, toolName != nullptr ? toolName - toolPath : 0);
 
   bool updateRequired = false;
   char output[kFwOutputCapacity] = {};

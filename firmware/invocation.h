@@ -60,7 +60,6 @@ struct FirmwareCheckReport {
   bool reportHeldNul = false;    // a NUL byte came in the tool's output
   bool timedOut = false;         // the tool was ended at the time limit
   bool toolEnded = false;        // the tool was seen to end
-  std::string toolFolder;        // the tool's folder made full, once it was
   // The report device by device, when it was read (result 0).
   std::vector<DeviceView> devices;
 };

@@ -1,31 +1,27 @@
 #include "firmware/restart_pending.h"
 
+#include <cstring>
+#include <string>
+
 #include "platform/os.h"
 
 namespace {
 
-// Not volatile, and made first: a volatile key may hold only volatile keys,
-// and the product's own keys may come to live beside the mark.
-constexpr char kParentKey[] = "SOFTWARE\\Vantreo\\Oriel2";
-constexpr char kTimeValue[] = "Time";
-constexpr char kToolFolderValue[] = "ToolFolder";
+constexpr const char* kTimeValue = "Time";
+constexpr const char* kToolFolderValue = "ToolFolder";
 
 // `time` in ISO 8601, 2026-12-08T09:05:07Z, and a terminator.
 void WriteIsoTime(const os::UtcTime& time, char (&text)[21]) {
-  char* at = text;
-  // `value` in `digits` digits, then `after`.
-  auto put = [&at](unsigned value, int digits, char after) {
-    for (int i = digits - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
-    at[digits] = after;
-    at += digits + 1;
-  };
-  put(time.year, 4, '-');
-  put(time.month, 2, '-');
-  put(time.day, 2, 'T');
-  put(time.hour, 2, ':');
-  put(time.minute, 2, ':');
-  put(time.second, 2, 'Z');
-  *at = '\0';
+  std::memcpy(text, "0000-00-00T00:00:00Z", sizeof(text));
+  const unsigned fields[] = {time.year, time.month, time.day, time.hour, time.minute, time.second};
+  for (int field = 0; field < 6; ++field) {
+    unsigned value = fields[field];
+    // The year's four digits end at 3, the others' two at 6, 9, ... 18.
+    for (int at = 3 * field + 3, digits = field == 0 ? 4 : 2; digits > 0; --at, --digits) {
+      text[at] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+  }
 }
 
 }  // namespace
@@ -34,25 +30,24 @@ bool RestartPending(std::string* since) {
   return os::Current().MachineValue(kRestartPendingKey, kTimeValue, since) == os::kErrorSuccess;
 }
 
-uint32_t RecordRestartPending(const std::string& toolFolder) {
+uint32_t RecordRestartPending(const char* toolFolder) {
   os::Os& system = os::Current();
-  uint32_t result = system.CreateMachineKey(kParentKey, false);
-  if (result == os::kErrorSuccess) result = system.CreateMachineKey(kRestartPendingKey, true);
+  char time[21];
+  WriteIsoTime(system.UtcNow(), time);
+  // The key above the mark first, not volatile: a volatile key may hold only
+  // volatile keys, and the product's own keys may come to live beside the mark.
+  char parent[64];
+  static_assert(std::char_traits<char>::length(kRestartPendingKey) < sizeof(parent));
+  size_t parentLength = std::strrchr(kRestartPendingKey, '\\') - kRestartPendingKey;
+  std::memcpy(parent, kRestartPendingKey, parentLength);
+  parent[parentLength] = '\0';
+  uint32_t result = system.WriteMachineKey(parent, false, nullptr, nullptr);
   if (result == os::kErrorSuccess) {
-    result = system.SetMachineValue(kRestartPendingKey, kToolFolderValue, toolFolder.c_str());
+    result = system.WriteMachineKey(kRestartPendingKey, true, kToolFolderValue, toolFolder);
   }
   // The time last: the mark counts once it is there.
   if (result == os::kErrorSuccess) {
-    char time[21];
-    WriteIsoTime(system.UtcNow(), time);
-    result = system.SetMachineValue(kRestartPendingKey, kTimeValue, time);
+    result = system.WriteMachineKey(kRestartPendingKey, true, kTimeValue, time);
   }
   return result;
-}
-
-std::string RestartPendingText(const std::string& since) {
-  std::string text = "a restart is pending after a firmware update (since ";
-  text += since;
-  text += ')';
-  return text;
 }

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <string>
 
-// Under HKEY_LOCAL_MACHINE, in its 64-bit view.
-inline constexpr char kRestartPendingKey[] = "SOFTWARE\\Vantreo\\Oriel2\\FirmwareRestartPending";
+// Under HKEY_LOCAL_MACHINE, in its 64-bit view. (A pointer to a literal:
+// a named array of its length would be padded to 64 bytes.)
+inline constexpr const char* kRestartPendingKey =
+    "SOFTWARE\\Vantreo\\Oriel2\\FirmwareRestartPending";
 
 // Whether a restart is pending; `since` then holds when the mark was
 // recorded (UTC, ISO 8601: 2026-12-08T10:42:07Z).
@@ -18,7 +20,4 @@ bool RestartPending(std::string* since);
 // Records that a restart is pending after an update from `toolFolder`, at the
 // time now. kErrorSuccess, or the system's error: 5 for a process that may
 // not write there.
-uint32_t RecordRestartPending(const std::string& toolFolder);
-
-// "a restart is pending after a firmware update (since SINCE)"
-std::string RestartPendingText(const std::string& since);
+uint32_t RecordRestartPending(const char* toolFolder);

@@ -191,13 +191,13 @@ class Os {
   // only.
   // GetSystemTime: now.
   virtual UtcTime UtcNow() = 0;
-  // RegCreateKeyExA: creates `key` and every missing key above it, volatile
-  // ones (gone at the system's next start) when `volatile_key`; a key that is
-  // there stays as it is. kErrorSuccess or the system's error.
-  virtual uint32_t CreateMachineKey(const char* key, bool volatile_key) = 0;
-  // RegSetKeyValueA: sets `name` in `key`, which it creates (not volatile)
-  // when it is not there. kErrorSuccess or the system's error.
-  virtual uint32_t SetMachineValue(const char* key, const char* name, const char* value) = 0;
+  // RegCreateKeyExA, then RegSetValueExA unless `name` is null: creates
+  // `key` and every missing key above it, volatile ones (gone at the
+  // system's next start) when `volatile_key` (a key that is there stays as it
+  // is), and sets its value `name` to `value`. kErrorSuccess or the system's
+  // error.
+  virtual uint32_t WriteMachineKey(const char* key, bool volatile_key, const char* name,
+                                   const char* value) = 0;
   // RegGetValueA of a value of at most 255 bytes: kErrorSuccess;
   // kErrorFileNotFound when the key or the value is not there; or the
   // system's error (ERROR_MORE_DATA for a longer value).
@@ -304,11 +304,9 @@ class ForwardingOs : public Os {
   uint16_t FindGlobalAtom(const char* name) override { return next_.FindGlobalAtom(name); }
   bool DeleteGlobalAtom(uint16_t atom) override { return next_.DeleteGlobalAtom(atom); }
   UtcTime UtcNow() override { return next_.UtcNow(); }
-  uint32_t CreateMachineKey(const char* key, bool volatile_key) override {
-    return next_.CreateMachineKey(key, volatile_key);
-  }
-  uint32_t SetMachineValue(const char* key, const char* name, const char* value) override {
-    return next_.SetMachineValue(key, name, value);
+  uint32_t WriteMachineKey(const char* key, bool volatile_key, const char* name,
+                           const char* value) override {
+    return next_.WriteMachineKey(key, volatile_key, name, value);
   }
   uint32_t MachineValue(const char* key, const char* name, std::string* value) override {
     return next_.MachineValue(key, name, value);

@@ -354,8 +354,7 @@ class PosixOs final : public Os {
   }
 
   // No registry here: no key is there and none can be made. Tests fake it.
-  uint32_t CreateMachineKey(const char*, bool) override { return kErrorCallNotImplemented; }
-  uint32_t SetMachineValue(const char*, const char*, const char*) override {
+  uint32_t WriteMachineKey(const char*, bool, const char*, const char*) override {
     return kErrorCallNotImplemented;
   }
   uint32_t MachineValue(const char*, const char*, std::string* value) override {

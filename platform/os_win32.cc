@@ -120,7 +120,7 @@ class WindowsInstaller {
 // exactly, since every text of the code page has a UTF-16 form.
 using CreateKeyFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
                                      LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
-using SetKeyValueFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, LPCSTR, DWORD, LPCVOID, DWORD);
+using SetValueFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
 using GetValueFn = LSTATUS(WINAPI*)(HKEY, LPCSTR, LPCSTR, DWORD, LPDWORD, PVOID, LPDWORD);
 using CloseKeyFn = LSTATUS(WINAPI*)(HKEY);
 
@@ -134,6 +134,7 @@ class ScopedKey {
   ScopedKey(const ScopedKey&) = delete;
   ScopedKey& operator=(const ScopedKey&) = delete;
   HKEY* receive() { return &key_; }
+  HKEY get() const { return key_; }
 
  private:
   CloseKeyFn close_key_;
@@ -444,21 +445,22 @@ class Win32Os final : public Os {
     return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
   }
 
-  uint32_t CreateMachineKey(const char* key, bool volatile_key) override {
+  uint32_t WriteMachineKey(const char* key, bool volatile_key, const char* name,
+                           const char* value) override {
     auto create_key = SystemEntry<CreateKeyFn>("advapi32.dll", "RegCreateKeyExA");
+    auto set_value = SystemEntry<SetValueFn>("advapi32.dll", "RegSetValueExA");
     auto close_key = SystemEntry<CloseKeyFn>("advapi32.dll", "RegCloseKey");
-    if (create_key == nullptr || close_key == nullptr) return ERROR_PROC_NOT_FOUND;
+    if (create_key == nullptr || set_value == nullptr || close_key == nullptr) {
+      return ERROR_PROC_NOT_FOUND;
+    }
     ScopedKey created(close_key);
-    return create_key(HKEY_LOCAL_MACHINE, key, 0, nullptr,
-                      volatile_key ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
-                      KEY_WOW64_64KEY | KEY_QUERY_VALUE, nullptr, created.receive(), nullptr);
-  }
-
-  uint32_t SetMachineValue(const char* key, const char* name, const char* value) override {
-    auto set_key_value = SystemEntry<SetKeyValueFn>("advapi32.dll", "RegSetKeyValueA");
-    if (set_key_value == nullptr) return ERROR_PROC_NOT_FOUND;
-    return set_key_value(HKEY_LOCAL_MACHINE, key, name, REG_SZ, value,
-                         static_cast<DWORD>(std::strlen(value) + 1));
+    LSTATUS result =
+        create_key(HKEY_LOCAL_MACHINE, key, 0, nullptr,
+                   volatile_key ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
+                   KEY_WOW64_64KEY | KEY_SET_VALUE, nullptr, created.receive(), nullptr);
+    if (result != ERROR_SUCCESS || name == nullptr) return result;
+    return set_value(created.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                     static_cast<DWORD>(std::strlen(value) + 1));
   }
 
   uint32_t MachineValue(const char* key, const char* name, std::string* value) override {

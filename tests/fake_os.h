@@ -202,14 +202,11 @@ class FakeInstallerSession : public os::ForwardingOs {
   }
 
   os::UtcTime UtcNow() override { return now; }
-  uint32_t CreateMachineKey(const char* key, bool volatile_key) override {
+  uint32_t WriteMachineKey(const char* key, bool volatile_key, const char* name,
+                           const char* value) override {
     if (registry_write_error != 0) return registry_write_error;
-    keys.emplace(key, Key{volatile_key, {}});  // one that is there stays as it is
-    return os::kErrorSuccess;
-  }
-  uint32_t SetMachineValue(const char* key, const char* name, const char* value) override {
-    if (registry_write_error != 0) return registry_write_error;
-    keys[key].values[name] = value;  // a key that is not there is made, not volatile
+    auto made = keys.emplace(key, Key{volatile_key, {}}).first;  // one that is there stays
+    if (name != nullptr) made->second.values[name] = value;
     return os::kErrorSuccess;
   }
   uint32_t MachineValue(const char* key, const char* name, std::string* value) override {

@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr char kUpdateText[] = "Updating device firmware. Do not turn off the computer.";
+// Texts as pointers to literals: a named array of 32 bytes or more is padded
+// to a multiple of 32, and the DLL is near its size limit.
+constexpr const char* kUpdateText = "Updating device firmware. Do not turn off the computer.";
 // A common-data message's first field for the Cancel button.
 constexpr int kCancelButton = 2;
 // A progress message's first field for "move the bar on by".
@@ -30,11 +32,16 @@ void RelayToInstallerLog(LogHandle session, std::string_view first, std::string_
   }
 }
 
-void SetProperty(uint32_t session, const char* action, const char* name, const std::string& value) {
-  uint32_t result = os::Current().SetSessionProperty(session, name, value.c_str());
+void SetProperty(uint32_t session, const char* action, const char* name, const char* value) {
+  uint32_t result = os::Current().SetSessionProperty(session, name, value);
   if (result != os::kErrorSuccess) {
-    std::string line = std::string(action) + ": the property " + name +
-                       " could not be set (error " + NumberText(result) + ")";
+    // Appended, not joined with +: the temporaries of + grew the DLL.
+    std::string line = action;
+    line += ": the property ";
+    line += name;
+    line += " could not be set (error ";
+    line += NumberText(result);
+    line += ')';
     LogMessage(session, line.c_str());
   }
 }
@@ -124,9 +131,9 @@ std::string OutcomeText(const FirmwareCheckReport& report) {
 void AskForRestart(uint32_t session, const char* why, bool restart) {
   const char* line = "[1]: a restart is asked for";
   if (!restart) {
-    line = "[1]: FIRMWARE_REBOOT is 0: no restart is asked for";
+    line = "[1]: FIRMWARE_REBOOT=0: no restart asked for";
   } else if (os::Current().AddGlobalAtom(RestartMarker(session).c_str()) == 0) {
-    line = "[1]: the restart could not be asked for";
+    line = "[1]: no restart could be asked for";
   }
   LogMessageParam(session, line, why);
 }
@@ -142,13 +149,13 @@ void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
   bool restartPending = RestartPending(&since);
   bool updateRequired = UpdateRequiredAnswer(request, report) && !restartPending;
 
-  SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", NumberText(report.status));
-  SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", NumberText(report.result));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", NumberText(report.status).c_str());
+  SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", NumberText(report.result).c_str());
   SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_REPORTED",
-              NumberText(report.devicesReported));
+              NumberText(report.devicesReported).c_str());
   SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_EXAMINED",
-              NumberText(report.devicesExamined));
-  SetProperty(session, "CheckFirmware", kUpdateDataProperty, EncodeUpdateData(settings));
+              NumberText(report.devicesExamined).c_str());
+  SetProperty(session, "CheckFirmware", kUpdateDataProperty, EncodeUpdateData(settings).c_str());
   std::string outcome = OutcomeText(report);
   outcome += updateRequired ? ", update required: yes" : ", update required: no";
   LogMessageParam(session, "CheckFirmware: [1]", outcome.c_str());
@@ -160,8 +167,9 @@ void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
   if (!failure.empty()) ReportCheckFailure(session, failure);
   if (restartPending) {
     SetProperty(session, "CheckFirmware", "FIRMWARE_RESTART_PENDING", "1");
-    LogMessageParam(session, "CheckFirmware: [1]: no update runs until then",
-                    RestartPendingText(since).c_str());
+    LogMessageParam(session,
+                    "CheckFirmware: a restart is pending after a firmware update (since [1])",
+                    since.c_str());
     AskForRestart(session, "CheckFirmware", settings.restartAfterUpdate);
   }
   // Last: whatever stops the action before leaves no update asked for.
@@ -180,9 +188,12 @@ uint32_t CheckFirmwareOrThrow(uint32_t session) {
   // The deferred action runs elsewhere, maybe in another current folder: it
   // gets the folder the query used.
   if (!settings.toolDirectory.empty() && !MakeFull(&settings.toolDirectory)) {
-    ReportCheckFailure(session, "FIRMWARE_TOOL_DIR \"" + settings.toolDirectory +
-                                    "\" cannot be made a full path (error " +
-                                    NumberText(os::Current().LastError()) + ")");
+    std::string reason = "FIRMWARE_TOOL_DIR \"";
+    reason += settings.toolDirectory;
+    reason += "\" cannot be made a full path (error ";
+    reason += NumberText(os::Current().LastError());
+    reason += ')';
+    ReportCheckFailure(session, reason);
     return kActionSuccess;
   }
   std::vector<const char*> partNumbers;
@@ -286,24 +297,25 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
   std::string failure = FirmwareCheckFailureReason(request, report);
   uint32_t result = kActionSuccess;
   if (!failure.empty()) {
-    result = FailedUpdate(session, failure + " (" + outcome + ")", *mustSucceed);
+    failure += " (";
+    failure += outcome;
+    failure += ')';
+    result = FailedUpdate(session, failure, *mustSucceed);
   } else {
     LogMessageParam(session, "UpdateFirmware: the firmware update finished: [1]", outcome.c_str());
   }
   // New firmware waits for the restart even when the update as a whole failed.
   if (ExaminedDeviceReportsUpdate(report)) {
-    uint32_t recorded = RecordRestartPending(report.toolFolder);
+    uint32_t recorded = RecordRestartPending(settings.toolDirectory.c_str());
     if (recorded != os::kErrorSuccess) {
-      LogMessageNumber(session,
-                       "UpdateFirmware: the pending restart could not be recorded (error [1])",
+      LogMessageNumber(session, "UpdateFirmware: the restart mark was not written (error [1])",
                        recorded);
     }
     // ScheduleFirmwareRestart runs only in an install that goes on to its end.
-    const char* why = "UpdateFirmware: a device was updated";
     if (result == kActionSuccess && !watch.cancelled) {
-      AskForRestart(session, why, settings.restartAfterUpdate);
+      AskForRestart(session, "UpdateFirmware", settings.restartAfterUpdate);
     } else {
-      LogMessageParam(session, "[1]: a restart is still needed", why);
+      LogMessage(session, "UpdateFirmware: an updated device needs a restart");
     }
   }
   return result == kActionSuccess ? ResultAfterCancel(session, watch) : result;
@@ -329,7 +341,7 @@ void ScheduleFirmwareRestartOrThrow(uint32_t session) {
   uint32_t read = os::Current().SessionProperty(session, "REBOOT", &reboot);
   if ((read != os::kErrorSuccess || reboot.empty()) && !ShowsRestartPrompt(session)) {
     reboot = "ReallySuppress";
-    SetProperty(session, "ScheduleFirmwareRestart", "REBOOT", reboot);
+    SetProperty(session, "ScheduleFirmwareRestart", "REBOOT", reboot.c_str());
   }
   uint32_t set = os::Current().SetSessionMode(session, os::kRunModeRebootAtEnd, true);
   if (set != os::kErrorSuccess) {
