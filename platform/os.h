@@ -73,12 +73,14 @@ class Os {
   // --- The program's own module and environment.
   // Whether the program's own module handle is available.
   virtual bool HasModuleHandle() = 0;
-  // GetModuleFileNameA: characters copied without terminator; `size` when the
-  // path was cut to fit; 0 on failure.
-  virtual uint32_t ModuleFileName(char* buffer, uint32_t size) = 0;
-  // GetSystemDirectoryA: length of the path without terminator when it fits,
-  // the size needed (terminator included) when it does not, 0 on failure.
-  virtual uint32_t SystemDirectory(char* buffer, uint32_t size) = 0;
+  // Text from the system (these calls, FullPathName and SessionProperty)
+  // comes whole, whatever its length, and exactly in the process's code page:
+  // false, with ERROR_NO_UNICODE_TRANSLATION, when a character has no exact
+  // form there, since a look-alike in a path names another file.
+  // The program file's full path.
+  virtual bool ModulePath(std::string* path) = 0;
+  // The system directory, without a backslash at its end.
+  virtual bool SystemDirectory(std::string* path) = 0;
   // An environment variable, its name matched without regard to case. False
   // when it does not exist or cannot be read.
   virtual bool EnvironmentValue(const char* name, std::string* value) = 0;
@@ -123,10 +125,8 @@ class Os {
                                 uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) = 0;
   // TerminateProcess: ends `process` with `exit_code` without waiting for it.
   virtual bool TerminateProcess(Handle process, uint32_t exit_code) = 0;
-  // GetFullPathNameA: `path` made full against the current folder. Length of
-  // the full path without terminator when it fits, the size needed
-  // (terminator included) when it does not, 0 on failure.
-  virtual uint32_t FullPathName(const char* path, char* buffer, uint32_t size) = 0;
+  // `path` made full against the current folder; false when it cannot be.
+  virtual bool FullPathName(const char* path, std::string* full) = 0;
 
   // --- Windows Installer.
   // MsiEnumRelatedProductsA(upgrade_code, 0, index, product_code): the buffer
@@ -203,12 +203,8 @@ class ForwardingOs : public Os {
   ForwardingOs() : next_(Current()) {}
 
   bool HasModuleHandle() override { return next_.HasModuleHandle(); }
-  uint32_t ModuleFileName(char* buffer, uint32_t size) override {
-    return next_.ModuleFileName(buffer, size);
-  }
-  uint32_t SystemDirectory(char* buffer, uint32_t size) override {
-    return next_.SystemDirectory(buffer, size);
-  }
+  bool ModulePath(std::string* path) override { return next_.ModulePath(path); }
+  bool SystemDirectory(std::string* path) override { return next_.SystemDirectory(path); }
   bool EnvironmentValue(const char* name, std::string* value) override {
     return next_.EnvironmentValue(name, value);
   }
@@ -241,8 +237,8 @@ class ForwardingOs : public Os {
   bool TerminateProcess(Handle process, uint32_t exit_code) override {
     return next_.TerminateProcess(process, exit_code);
   }
-  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
-    return next_.FullPathName(path, buffer, size);
+  bool FullPathName(const char* path, std::string* full) override {
+    return next_.FullPathName(path, full);
   }
   uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,
                                char* product_code) override {
