@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace os {
 
@@ -12,10 +11,5 @@ namespace os {
 // ERROR_NO_UNICODE_TRANSLATION, when a character has no exact form there;
 // `text` then holds the code page's default character in its place.
 bool AnsiText(const wchar_t* wide, int length, std::string* text);
-
-// `command_line` split by the C runtime's rules, then each argument in the
-// active code page; false when a character has no exact form there, the
-// arguments then holding stand-ins as AnsiText gives them.
-bool ArgumentsOfCommandLine(const wchar_t* command_line, std::vector<std::string>* arguments);
 
 }  // namespace os

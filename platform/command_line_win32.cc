@@ -1,5 +1,7 @@
 // The program's own arguments on Windows: in a file of its own, so that the
 // custom action DLL, which needs only AnsiText, does not carry them.
+#include "platform/command_line_win32.h"
+
 #include <windows.h>
 
 #include "platform/code_page_win32.h"

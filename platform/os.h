@@ -275,16 +275,20 @@ class ForwardingOs : public Os {
   Os& next_;
 };
 
-// Owns one handle and closes it exactly once, through the current backend.
+// Owns one handle and closes it exactly once, through the backend that was
+// current when the handle came: a handle a test's fake made never reaches the
+// real CloseHandle, even when it outlives the test's ScopedOs.
 class UniqueHandle {
  public:
   UniqueHandle() = default;
-  explicit UniqueHandle(Handle handle) : handle_(handle) {}
+  explicit UniqueHandle(Handle handle) : handle_(handle), backend_(&Current()) {}
   ~UniqueHandle() { reset(); }
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle(UniqueHandle&& other) noexcept
+      : handle_(other.release()), backend_(other.backend_) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       reset();
+      backend_ = other.backend_;
       handle_ = other.release();
     }
     return *this;
@@ -297,6 +301,7 @@ class UniqueHandle {
   // For out parameters: closes what is held and hands out the slot.
   Handle* receive() {
     reset();
+    backend_ = &Current();
     return &handle_;
   }
   Handle release() {
@@ -305,11 +310,12 @@ class UniqueHandle {
     return handle;
   }
   void reset() {
-    if (valid()) Current().Close(release());
+    if (valid()) backend_->Close(release());
   }
 
  private:
   Handle handle_ = kNoHandle;
+  Os* backend_ = nullptr;
 };
 
 }  // namespace os

@@ -338,10 +338,4 @@ Os& Native() {
 // Natively the loader never looks in the current folder: nothing to restrict.
 void RestrictDllSearch() {}
 
-// Natively the arguments are bytes, passed on as the caller gave them.
-bool ProgramArguments::Read(int argc, char** argv, std::vector<std::string>* arguments) {
-  arguments->assign(argv, argv + argc);
-  return true;
-}
-
 }  // namespace os

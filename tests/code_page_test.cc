@@ -2,7 +2,7 @@
 // This program has no UTF-8 manifest: it runs in the system's code page,
 // 1252 under Wine, as the installer's process and a program on a Windows
 // that ignores the manifest do.
-#include "platform/code_page_win32.h"
+#include "platform/command_line_win32.h"
 
 #include <windows.h>
 
