@@ -7,9 +7,13 @@
 
 namespace os {
 
-// The `length` characters of `wide` in the active code page. False, with
-// ERROR_NO_UNICODE_TRANSLATION, when a character has no exact form there;
+// The `length` characters of `wide` in `code_page`. False, with
+// ERROR_NO_UNICODE_TRANSLATION, when a character has no exact form there
+// (in UTF-8: an unpaired surrogate, which a Windows file name may hold);
 // `text` then holds the code page's default character in its place.
+bool TextInCodePage(unsigned code_page, const wchar_t* wide, int length, std::string* text);
+
+// The same in the active code page.
 bool AnsiText(const wchar_t* wide, int length, std::string* text);
 
 }  // namespace os
