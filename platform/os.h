@@ -7,6 +7,7 @@
 // call and passes the rest through; `ScopedOs` restores the original.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -90,6 +91,10 @@ class Os {
   // with SEE_MASK_FLAG_NO_UI too when `no_ui` (the shell shows no error box):
   // the started process, or kNoHandle when the shell started none.
   virtual Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) = 0;
+  // The UTF-16 code units an 8-bit call such as ShellExecuteExA makes of
+  // `text`, which is in the process's code page: what the system counts
+  // against the length of a command line.
+  virtual size_t Utf16Length(const std::string& text) = 0;
   // MessageBoxA without an owner window; returns the button pressed.
   virtual int ShowMessageBox(const char* text, const char* caption, uint32_t type) = 0;
 
@@ -211,6 +216,7 @@ class ForwardingOs : public Os {
   Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) override {
     return next_.ShellExecuteProcess(file, parameters, no_ui);
   }
+  size_t Utf16Length(const std::string& text) override { return next_.Utf16Length(text); }
   int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
     return next_.ShowMessageBox(text, caption, type);
   }

@@ -219,6 +219,12 @@ class Win32Os final : public Os {
     return FromWin(info.hProcess);
   }
 
+  size_t Utf16Length(const std::string& text) override {
+    if (text.empty()) return 0;
+    return static_cast<size_t>(
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0));
+  }
+
   int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
     auto message_box =
         SystemEntry<int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT)>("user32.dll", "MessageBoxA");

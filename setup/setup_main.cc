@@ -49,16 +49,6 @@ void ShowUsage() {
   }
 }
 
-size_t Utf16Length(std::string_view utf8) {
-  size_t units = 0;
-  for (char c : utf8) {
-    auto byte = static_cast<unsigned char>(c);
-    if ((byte & 0xC0) != 0x80) ++units;  // continuation bytes add nothing
-    if (byte >= 0xF0) ++units;           // beyond the first plane: a surrogate pair
-  }
-  return units;
-}
-
 int RunMsiexec(const std::string& file, const std::string& parameters) {
   // By its full path: a copy planted beside the package or in the current
   // folder must never run.
@@ -71,7 +61,7 @@ int RunMsiexec(const std::string& file, const std::string& parameters) {
   std::string command = program + " " + parameters;
   // The system would cut a longer command line and msiexec would run what is
   // left of it. The shell puts the program in quotes; the terminator counts.
-  size_t length = Utf16Length(command);
+  size_t length = os::Current().Utf16Length(command);
   if (length + 2 + 1 > kMaxCommandLine) {
     LogMessageNumber(0, "RunMsiexec: command too long, not started: [1] characters",
                      static_cast<uint32_t>(length));
