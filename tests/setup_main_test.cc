@@ -133,6 +133,18 @@ TEST_F(SetupMainTest, CommandLengthLimit) {
   }
 }
 
+// A handle closes through the backend that made it, also once another one is
+// current: a fake's handle never reaches the real CloseHandle.
+TEST_F(SetupMainTest, HandleClosesThroughTheBackendThatMadeIt) {
+  os::UniqueHandle made(kFakeProcess), received;
+  *received.receive() = kFakeProcess + 1;
+  FakeRunOs later;
+  os::ScopedOs scoped(later);
+  made.reset();
+  received.reset();
+  EXPECT_EQ(fake_.closed, (std::vector<os::Handle>{kFakeProcess, kFakeProcess + 1}));
+}
+
 TEST_F(SetupMainTest, ShellShowsNoErrorBoxInASilentRun) {
   // clang-format off
   const std::pair<std::vector<std::string>, bool> cases[] = {
