@@ -73,18 +73,6 @@ std::string WithSlashes(std::string path) {
   return path;
 }
 
-// The bytes of the UTF-8 character at `at`; 1 for a byte that begins no
-// whole character.
-size_t Utf8CharacterLength(const std::string& text, size_t at) {
-  auto lead = static_cast<unsigned char>(text[at]);
-  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
-  if (lead > 0xF4 || at + length > text.size()) return 1;
-  for (size_t i = 1; i < length; ++i) {
-    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 1;
-  }
-  return length;
-}
-
 int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
 // Ends and reaps a child that cannot be watched, so it neither runs on unseen
@@ -207,12 +195,16 @@ class PosixOs final : public Os {
     return Spawn(argv, -1, &process) ? process : kNoHandle;
   }
 
-  // The stand-in's code page is UTF-8. As the system converts it: two units
-  // beyond the first plane, and one U+FFFD for a byte of no whole character.
+  // The stand-in's code page is UTF-8: one unit a character, two beyond the
+  // first plane, and one U+FFFD for a byte of no whole character.
   size_t Utf16Length(const std::string& text) override {
     size_t units = 0;
     for (size_t at = 0; at < text.size(); ++units) {
-      size_t length = Utf8CharacterLength(text, at);
+      auto lead = static_cast<unsigned char>(text[at]);
+      size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+      bool whole = lead <= 0xF4 && text.size() - at >= length;
+      for (size_t i = 1; whole && i < length; ++i) whole = (text[at + i] & 0xC0) == 0x80;
+      if (!whole) length = 1;
       if (length == 4) ++units;
       at += length;
     }
