@@ -91,10 +91,9 @@ void RunRequestedCheck(const Options& options, FirmwareCheckReport* report, std:
   verdict->restartNeeded = options.update && ExaminedDeviceReportsUpdate(*report);
   if (!verdict->restartNeeded) return;
   // The folder made full, as the check made it to run the tool.
-  char folder[kFwCommandLineCapacity];
-  uint32_t length = os::Current().FullPathName(options.toolDirectory, folder, sizeof(folder));
-  uint32_t recorded =
-      RecordRestartPending(length > 0 && length < sizeof(folder) ? folder : options.toolDirectory);
+  std::string folder;
+  if (!os::Current().FullPathName(options.toolDirectory, &folder)) folder = options.toolDirectory;
+  uint32_t recorded = RecordRestartPending(folder.c_str());
   if (recorded != os::kErrorSuccess) {
     std::fputs("fwcheck: the pending restart could not be recorded (error ", stderr);
     std::fputs(NumberText(recorded).c_str(), stderr);

@@ -1,14 +1,16 @@
 #include "firmware/restart_pending.h"
 
 #include <cstring>
-#include <string>
 
 #include "platform/os.h"
 
 namespace {
 
-constexpr const char* kTimeValue = "Time";
-constexpr const char* kToolFolderValue = "ToolFolder";
+// The key above the mark, not volatile: a volatile key may hold only
+// volatile keys, and the product's own keys may come to live beside the mark.
+constexpr char kParentKey[] = "SOFTWARE\\Vantreo\\Oriel2";
+constexpr char kTimeValue[] = "Time";
+constexpr char kToolFolderValue[] = "ToolFolder";
 
 // `time` in ISO 8601, 2026-12-08T09:05:07Z, and a terminator.
 void WriteIsoTime(const os::UtcTime& time, char (&text)[21]) {
@@ -34,14 +36,7 @@ uint32_t RecordRestartPending(const char* toolFolder) {
   os::Os& system = os::Current();
   char time[21];
   WriteIsoTime(system.UtcNow(), time);
-  // The key above the mark first, not volatile: a volatile key may hold only
-  // volatile keys, and the product's own keys may come to live beside the mark.
-  char parent[64];
-  static_assert(std::char_traits<char>::length(kRestartPendingKey) < sizeof(parent));
-  size_t parentLength = std::strrchr(kRestartPendingKey, '\\') - kRestartPendingKey;
-  std::memcpy(parent, kRestartPendingKey, parentLength);
-  parent[parentLength] = '\0';
-  uint32_t result = system.WriteMachineKey(parent, false, nullptr, nullptr);
+  uint32_t result = system.WriteMachineKey(kParentKey, false, nullptr, nullptr);
   if (result == os::kErrorSuccess) {
     result = system.WriteMachineKey(kRestartPendingKey, true, kToolFolderValue, toolFolder);
   }

@@ -8,10 +8,8 @@
 #include <cstdint>
 #include <string>
 
-// Under HKEY_LOCAL_MACHINE, in its 64-bit view. (A pointer to a literal:
-// a named array of its length would be padded to 64 bytes.)
-inline constexpr const char* kRestartPendingKey =
-    "SOFTWARE\\Vantreo\\Oriel2\\FirmwareRestartPending";
+// Under HKEY_LOCAL_MACHINE, in its 64-bit view.
+inline constexpr char kRestartPendingKey[] = "SOFTWARE\\Vantreo\\Oriel2\\FirmwareRestartPending";
 
 // Whether a restart is pending; `since` then holds when the mark was
 // recorded (UTC, ISO 8601: 2026-12-08T10:42:07Z).

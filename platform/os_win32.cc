@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <msiquery.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 

@@ -233,10 +233,10 @@ TEST_F(CustomActionTest, CheckFirmwareSetsItsProperties) {
        false, "", "", "", "1", "/", "", "FIRMWARE_OEM_FILTER must be"},
       // The query runs and tells; no update runs, and the restart is asked for again.
       {"a restart is pending", both, {}, false, "2", "0", "", "", "2/2", "--no\n",
-       "CheckFirmware: a restart is pending after a firmware update (since 2026-12-08T09:05:07Z)",
-       0, "", "", true, 1},
+       "CheckFirmware: a restart is pending after a firmware update (since 2026-12-08T09:05:07Z): "
+       "no update runs until then", 0, "", "", true, 1},
       {"a restart is pending, FIRMWARE_REBOOT=0", kUpdateRequired, {{"FIRMWARE_REBOOT", "0"}},
-       false, "2", "0", "", "", "1/1", "--no\n", "CheckFirmware: FIRMWARE_REBOOT=0: no restart asked for", 0,
+       false, "2", "0", "", "", "1/1", "--no\n", "CheckFirmware: FIRMWARE_REBOOT is 0: no restart is asked for", 0,
        "", "", true},
       // Its stand-ins name a folder that holds a tool: still nothing runs.
       {"a tool folder the code page cannot hold", kUpdateRequired, {}, false, "", "", "", "1", "/",
@@ -341,10 +341,10 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
        std::string(kUpdateRequired) + "Device #2:\n  Status: Failed to open device\n"},
       {"...and the updated one needs the restart all the same",
        "FIRMWARE_TOOL_DIR=<TOOL>;FIRMWARE_UPDATE_MUST_SUCCEED=1", kActionInstallFailure, "-u -y\n",
-       "UpdateFirmware: an updated device needs a restart", 0, false,
+       "UpdateFirmware: a device was updated: a restart is still needed", 0, false,
        std::string(kUpdateRequired) + kOpenFailed},
       {"a process that may not record the pending restart", "FIRMWARE_TOOL_DIR=<TOOL>",
-       kActionSuccess, "-u -y\n", "UpdateFirmware: the restart mark was not written (error 5)",
+       kActionSuccess, "-u -y\n", "UpdateFirmware: the pending restart could not be recorded (error 5)",
        0, false, kUpdateRequired, 5},
   };
   // clang-format on

@@ -11,9 +11,7 @@
 
 namespace {
 
-// Texts as pointers to literals: a named array of 32 bytes or more is padded
-// to a multiple of 32, and the DLL is near its size limit.
-constexpr const char* kUpdateText = "Updating device firmware. Do not turn off the computer.";
+constexpr char kUpdateText[] = "Updating device firmware. Do not turn off the computer.";
 // A common-data message's first field for the Cancel button.
 constexpr int kCancelButton = 2;
 // A progress message's first field for "move the bar on by".
@@ -122,9 +120,9 @@ std::string OutcomeText(const FirmwareCheckReport& report) {
 void AskForRestart(uint32_t session, const char* why, bool restart) {
   const char* line = "[1]: a restart is asked for";
   if (!restart) {
-    line = "[1]: FIRMWARE_REBOOT=0: no restart asked for";
+    line = "[1]: FIRMWARE_REBOOT is 0: no restart is asked for";
   } else if (os::Current().AddGlobalAtom(RestartMarker(session).c_str()) == 0) {
-    line = "[1]: no restart could be asked for";
+    line = "[1]: the restart could not be asked for";
   }
   LogMessageParam(session, line, why);
 }
@@ -159,7 +157,8 @@ void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
   if (restartPending) {
     SetProperty(session, "CheckFirmware", "FIRMWARE_RESTART_PENDING", "1");
     LogMessageParam(session,
-                    "CheckFirmware: a restart is pending after a firmware update (since [1])",
+                    "CheckFirmware: a restart is pending after a firmware update (since [1]): "
+                    "no update runs until then",
                     since.c_str());
     AskForRestart(session, "CheckFirmware", settings.restartAfterUpdate);
   }
@@ -299,14 +298,16 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
   if (ExaminedDeviceReportsUpdate(report)) {
     uint32_t recorded = RecordRestartPending(settings.toolDirectory.c_str());
     if (recorded != os::kErrorSuccess) {
-      LogMessageNumber(session, "UpdateFirmware: the restart mark was not written (error [1])",
+      LogMessageNumber(session,
+                       "UpdateFirmware: the pending restart could not be recorded (error [1])",
                        recorded);
     }
     // ScheduleFirmwareRestart runs only in an install that goes on to its end.
+    const char* why = "UpdateFirmware: a device was updated";
     if (result == kActionSuccess && !watch.cancelled) {
-      AskForRestart(session, "UpdateFirmware", settings.restartAfterUpdate);
+      AskForRestart(session, why, settings.restartAfterUpdate);
     } else {
-      LogMessage(session, "UpdateFirmware: an updated device needs a restart");
+      LogMessageParam(session, "[1]: a restart is still needed", why);
     }
   }
   return result == kActionSuccess ? ResultAfterCancel(session, watch) : result;
