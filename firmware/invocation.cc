@@ -90,15 +90,17 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
   bool updateRequired = false;
   char output[kFwOutputCapacity] = {};
   uint32_t totalRead = 0;
-  RunDetails details;
+  RunRequest run;
   // A firmware update cut short can leave a device unusable: never in update mode.
-  details.time_limit_ms = query ? request.timeoutMs : 0;
-  details.tick = request.tick;
-  int32_t runResult = run_cmd(handle, toolPath, commandLine, output,
-                              static_cast<int32_t>(kFwOutputCapacity), &totalRead, false, &details);
-  report->toolEnded = details.ended;
-  report->toolExitCodeKnown = details.exit_code_known;
-  report->toolExitCode = details.exit_code;
+  run.timeLimitMs = query ? request.timeoutMs : 0;
+  run.tick = request.tick;
+  RunReport ran;
+  int32_t runResult =
+      run_cmd(handle, toolPath, commandLine, output, static_cast<int32_t>(kFwOutputCapacity),
+              &totalRead, false, run, &ran);
+  report->toolEnded = ran.ended;
+  report->toolExitCodeKnown = ran.exitCodeKnown;
+  report->toolExitCode = ran.exitCode;
   report->timedOut = runResult == PROC_TIMED_OUT;
   if (IsRunnerFailure(runResult)) {
     return Fail(handle, report, kFwUpToDate, runResult,

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
@@ -40,7 +41,7 @@ struct Outcome {
   bool wrote_past_capacity = false;
   std::vector<std::string> log;
   std::chrono::milliseconds took{0};
-  RunDetails details;
+  RunReport report;
 };
 
 struct Call {
@@ -57,8 +58,7 @@ struct Call {
   std::string initial_text;
   const char* application;
   bool console_window;
-  uint32_t time_limit_ms = 0;
-  RunTick tick;
+  RunRequest request;
 };
 
 // Runs `call` without capturing the log, so that it can run on any thread.
@@ -68,11 +68,9 @@ Outcome RunUnlogged(const Call& call) {
   std::string command_line = call.command_line;
   Outcome outcome;
   auto start = std::chrono::steady_clock::now();
-  outcome.details.time_limit_ms = call.time_limit_ms;
-  outcome.details.tick = call.tick;
   outcome.result =
       run_cmd(kLogHandle, call.application, &command_line[0], buffer.data(), call.capacity,
-              &outcome.total_read, call.console_window, &outcome.details);
+              &outcome.total_read, call.console_window, call.request, &outcome.report);
   outcome.took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
   outcome.output = buffer.data();
@@ -109,6 +107,24 @@ bool IsReportStart(const std::string& text) {
     if (text[i] != child::ReportByte(i)) return false;
   }
   return true;
+}
+
+// The result from what a run found out: the first failure in the order of
+// runner.h's rules; the exit code only for an end never seen.
+TEST(RunResultTest, FollowsTheFactsInOrder) {
+  // The facts: pipe made, started, ended, exit code known, exit code,
+  // overflowed, timed out, stopped, read failed, end unseen.
+  const std::pair<RunReport, int> cases[] = {
+      {{true, true, false, false, 0, true, false, false, true}, PROC_PIPE_READ_FAILED},
+      {{true, true, false, false, 0, true, true}, PROC_TIMED_OUT},
+      {{true, true, false, false, 0, false, false, true}, PROC_TIMED_OUT},
+      {{true, true, true, true, 3, true}, PROC_OUTPUT_COPY_FAILED},
+      {{true, true, false, true, 259, false, false, false, false, true}, 259},
+      {{true, true, false, false, 0, false, false, false, false, true}, 0},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(RunResult(cases[i].first), cases[i].second) << "row " << i + 1;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -215,7 +231,7 @@ TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
     EXPECT_EQ(outcome.output, c.output);
     EXPECT_EQ(outcome.total_read, c.total_read);
     EXPECT_FALSE(outcome.wrote_past_capacity);
-    EXPECT_TRUE(outcome.details.ended);
+    EXPECT_TRUE(outcome.report.ended);
     EXPECT_EQ(program.now(), program.ends_at_ms);
     EXPECT_EQ(Count(outcome.log, "run_cmd: failed to copy the temp buffer to the main buffer"),
               c.result == PROC_OUTPUT_COPY_FAILED ? 1 : 0);
@@ -367,9 +383,9 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
 
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.output, "out");
-    EXPECT_EQ(outcome.details.ended, c.ended);
-    EXPECT_EQ(outcome.details.exit_code_known, c.exit_code_known);
-    EXPECT_EQ(outcome.details.exit_code, c.exit_code);
+    EXPECT_EQ(outcome.report.ended, c.ended);
+    EXPECT_EQ(outcome.report.exitCodeKnown, c.exit_code_known);
+    EXPECT_EQ(outcome.report.exitCode, c.exit_code);
     EXPECT_EQ(Contains(outcome.log, "run_cmd: process did not complete waiting ..."), !c.ended);
     EXPECT_EQ(Contains(outcome.log,
                        "run_cmd: since the process ended closing the handle and read from pipe "),
@@ -432,9 +448,9 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     }
     program.ends_at_ms = c.ends_at_ms;
     Call call("tool.exe --no", c.capacity);
-    call.time_limit_ms = c.time_limit_ms;
+    call.request.timeLimitMs = c.time_limit_ms;
     TickScript tick{&program, c.stop_at_ms};
-    if (c.ticks != 0) call.tick = {TickScript::Call, &tick, 1000};
+    if (c.ticks != 0) call.request.tick = {TickScript::Call, &tick, 1000};
     Outcome outcome = RunSimulated(program, call);
 
     EXPECT_EQ(outcome.result, c.result);
@@ -552,8 +568,8 @@ TEST(RunnerWithProgramTest, ReadsALargeReportToTheProgramsEnd) {
     EXPECT_TRUE(IsReportStart(outcome.output));
     EXPECT_FALSE(outcome.wrote_past_capacity);
     // Its own exit code: a failed write would have ended it with 2.
-    EXPECT_TRUE(outcome.details.ended);
-    EXPECT_EQ(outcome.details.exit_code, c.exit_code);
+    EXPECT_TRUE(outcome.report.ended);
+    EXPECT_EQ(outcome.report.exitCode, c.exit_code);
     // Read as it comes: no 10-second round while the program writes.
     EXPECT_EQ(Count(outcome.log, "run_cmd: process did not complete waiting ..."), 0);
   }
