@@ -296,9 +296,13 @@ int RunResult(const RunReport& report) {
   if (!report.pipeMade) return PROC_PIPE_CREATE_FAILED;
   if (!report.started) return PROC_CREATE_FAILED;
   if (report.readFailed) return PROC_PIPE_READ_FAILED;
-  // Its end never seen, the result is its exit code as it stood at the end.
-  if (report.endUnseen) return report.exitCodeKnown ? static_cast<int>(report.exitCode) : 0;
-  return CollectionResult(report);
+  int collected = CollectionResult(report);
+  // Its end never seen, its exit code as it stood at the end is the result,
+  // but never over a failure: an output that did not fit is no success.
+  if (collected == 0 && report.endUnseen && report.exitCodeKnown) {
+    return static_cast<int>(report.exitCode);
+  }
+  return collected;
 }
 
 int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,

@@ -10,7 +10,7 @@ inline constexpr int PROC_CREATE_FAILED = 5000;       // the program could not b
 inline constexpr int PROC_PIPE_READ_FAILED = 5001;    // reading its output failed
 inline constexpr int PROC_PIPE_CREATE_FAILED = 5002;  // the output pipe could not be made
 inline constexpr int PROC_TIMED_OUT = 5003;  // the time limit passed; the program was ended
-inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // it ran to its end; its output did not fit
+inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // its output did not fit
 
 // A call the runner makes while the program runs, about every `intervalMs`
 // (never when 0 or without `call`): the caller's progress report. When it
@@ -73,13 +73,14 @@ struct RunReport {
 // Results (RunResult), the first that applies:
 //   5002    the pipe could not be made; 5000: the program could not be started.
 //   5001    reading its output failed.
+//   5003    the runner ended the program: its time limit passed, or the
+//           caller's tick asked to stop.
+//   5004    its output did not fit, and the program ended or its end was
+//           never seen: an output cut short is never a success.
 //   other   only when a wait for the program failed (also one within a
 //           read) while its exit code read 259, so its end was never seen:
 //           its exit code as it stood at the end of the run (0 if it could
-//           not be asked then), also when its output did not fit.
-//   5003    the runner ended the program: its time limit passed, or the
-//           caller's tick asked to stop.
-//   5004    its output did not fit, once the program has ended.
+//           not be asked then).
 //   0       the program ran and ended, whatever its exit code (the exit code
 //           is only logged). That includes a program that ends with 259,
 //           STILL_ACTIVE's value: the end is told by the wait, not the code.

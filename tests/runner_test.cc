@@ -119,6 +119,7 @@ TEST(RunResultTest, FollowsTheFactsInOrder) {
       {{true, true, false, false, 0, true, true}, PROC_TIMED_OUT},
       {{true, true, false, false, 0, false, false, true}, PROC_TIMED_OUT},
       {{true, true, true, true, 3, true}, PROC_OUTPUT_COPY_FAILED},
+      {{true, true, false, true, 7, true, false, false, false, true}, PROC_OUTPUT_COPY_FAILED},
       {{true, true, false, true, 259, false, false, false, false, true}, 259},
       {{true, true, false, false, 0, false, false, false, false, true}, 0},
   };
@@ -341,7 +342,8 @@ TEST(SimulatedRunTest, AFailedExitCodeQuestionIsLoggedAsZero) {
 // Without a working wait, on its own or within a read, the exit code tells
 // the end: any value but 259 (STILL_ACTIVE) takes the program as ended, and
 // so does one that cannot be read. Only a 259 leaves its end unseen: the
-// result is then the exit code as it stands at the end of the run.
+// result is then the exit code as it stands at the end of the run, unless
+// the output did not fit.
 TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
   struct Case {
     const char* name;
@@ -353,6 +355,7 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
     bool ended;
     bool exit_code_known;
     uint32_t exit_code;
+    int32_t capacity = 4096;
   };
   // clang-format off
   const Case cases[] = {
@@ -367,6 +370,8 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
       {"in a read, it has ended", true, 5000, false, {7}, 0, true, true, 7},
       {"in a read, it still runs", true, 5000, false, {}, static_cast<int>(os::kStillActive),
        false, true, os::kStillActive},
+      {"in a read, it still runs, its output did not fit", true, 5000, false, {},
+       PROC_OUTPUT_COPY_FAILED, false, true, os::kStillActive, 3},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -379,10 +384,10 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
     program.read_wait_fails = c.in_read;
     program.exit_code_fails = c.exit_code_fails;
     program.first_exit_codes = c.first_exit_codes;
-    Outcome outcome = RunSimulated(program);
+    Outcome outcome = RunSimulated(program, {"tool.exe --no", c.capacity});
 
     EXPECT_EQ(outcome.result, c.result);
-    EXPECT_EQ(outcome.output, "out");
+    EXPECT_EQ(outcome.output, std::string("out").substr(0, c.capacity - 1));
     EXPECT_EQ(outcome.report.ended, c.ended);
     EXPECT_EQ(outcome.report.exitCodeKnown, c.exit_code_known);
     EXPECT_EQ(outcome.report.exitCode, c.exit_code);
