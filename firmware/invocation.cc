@@ -91,9 +91,10 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
   char output[kFwOutputCapacity] = {};
   uint32_t totalRead = 0;
   RunRequest run;
-  // A firmware update cut short can leave a device unusable: never in update mode.
-  run.timeLimitMs = query ? request.timeoutMs : 0;
+  run.timeLimitMs = request.timeoutMs;
   run.tick = request.tick;
+  // A firmware update cut short can leave a device unusable: nothing ends it.
+  run.mayBeEnded = query;
   RunReport ran;
   int32_t runResult =
       run_cmd(handle, toolPath, commandLine, output, static_cast<int32_t>(kFwOutputCapacity),

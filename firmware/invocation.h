@@ -29,8 +29,8 @@ struct FirmwareCheckRequest {
   // Query mode only: the tool is ended once this many milliseconds have
   // passed. 0 waits without limit; update mode always does.
   uint32_t timeoutMs = 0;
-  // Called while the tool runs (RunTick). In update mode it must answer
-  // true: an update is never ended early.
+  // Called while the tool runs (RunTick). Its asking to stop ends a query;
+  // in update mode it is logged and ignored: an update is never ended early.
   RunTick tick;
 };
 

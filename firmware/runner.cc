@@ -51,7 +51,7 @@ class CommandRun {
       // From now on only the program and what it starts hold the write end,
       // so the pipe closes when they are done with it.
       write_end_.reset();
-      if (request_.timeLimitMs != 0) {
+      if (request_.timeLimitMs != 0 && request_.mayBeEnded) {
         time_limit_at_ = os::Current().TickCount() + request_.timeLimitMs;
       }
       Collect();
@@ -166,14 +166,17 @@ class CommandRun {
   }
 
   // The caller's call, once its time has come. A false answer moves the time
-  // limit to now.
+  // limit to now, in a run that may be ended.
   void CallTick(uint64_t now) {
     if (now < next_tick_) return;
     next_tick_ = now + request_.tick.intervalMs;
-    if (!request_.tick.call(request_.tick.context)) {
-      stop_asked_ = true;
-      time_limit_at_ = now;
+    if (request_.tick.call(request_.tick.context)) return;
+    if (!request_.mayBeEnded) {
+      LogMessage(handle_, "run_cmd: the caller asked to stop, but this run is never ended");
+      return;
     }
+    stop_asked_ = true;
+    time_limit_at_ = now;
   }
 
   // Ends the program that outlived its time limit and waits a little for its

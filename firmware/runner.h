@@ -14,7 +14,8 @@ inline constexpr int PROC_OUTPUT_COPY_FAILED = 5004;  // its output did not fit
 
 // A call the runner makes while the program runs, about every `intervalMs`
 // (never when 0 or without `call`): the caller's progress report. When it
-// returns false the program is ended as at the time limit (PROC_TIMED_OUT).
+// returns false the program is ended as at the time limit (PROC_TIMED_OUT),
+// unless the run may not be ended.
 struct RunTick {
   bool (*call)(void* context) = nullptr;
   void* context = nullptr;
@@ -28,6 +29,10 @@ struct RunRequest {
   uint32_t timeLimitMs = 0;
   // The caller's call while the program runs.
   RunTick tick;
+  // False for a program that must never be cut short (a firmware update):
+  // then neither the time limit nor the tick ends it; a tick that asks to
+  // stop is logged and ignored.
+  bool mayBeEnded = true;
 };
 
 // What a run found out, recorded as it went; its result follows from these
@@ -94,7 +99,7 @@ int run_cmd(LogHandle handle, const char* application, char* command_line, char*
 
 // The same for what `request` asks, with what the run found out in `report`.
 // Only here is the program ever ended by the runner: when the time limit
-// passes or the caller's tick asks for it.
+// passes or the caller's tick asks for it, and the request allows it.
 int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
             int32_t capacity, uint32_t* total_read, bool console_window, const RunRequest& request,
             RunReport* report);

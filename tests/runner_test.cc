@@ -416,8 +416,8 @@ struct TickScript {
 };
 
 // A time limit, or the caller's tick, ends a program that outlives it, quiet
-// or chatty, also one whose output no longer fits; without one, or when the
-// program ends in time, nothing is ended.
+// or chatty, also one whose output no longer fits; without one, when the
+// program ends in time, or in a run that may not be ended, nothing is ended.
 TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
   struct Case {
     const char* name;
@@ -429,6 +429,7 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     bool terminated;
     uint64_t stop_at_ms = 0;  // the tick asks to stop from then on
     int ticks = 0;            // calls of the tick, one a second
+    bool may_be_ended = true;
   };
   // clang-format off
   const Case cases[] = {
@@ -442,6 +443,8 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
       {"stopped by the tick", 0, 60000, false, 200000, PROC_TIMED_OUT, true, 3000, 3},
       {"chatty, stopped by the tick", 5000, 60000, true, 200000, PROC_TIMED_OUT, true, 3000, 3},
       {"a tick that lets it run", 0, 3500, true, 200000, 0, false, 0, 3},
+      {"never ended: the limit and the tick's stop", 2000, 3500, false, 200000, 0, false, 1000, 3,
+       false},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -454,6 +457,7 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     program.ends_at_ms = c.ends_at_ms;
     Call call("tool.exe --no", c.capacity);
     call.request.timeLimitMs = c.time_limit_ms;
+    call.request.mayBeEnded = c.may_be_ended;
     TickScript tick{&program, c.stop_at_ms};
     if (c.ticks != 0) call.request.tick = {TickScript::Call, &tick, 1000};
     Outcome outcome = RunSimulated(program, call);
@@ -465,7 +469,9 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     EXPECT_EQ(Contains(outcome.log, "run_cmd: the time limit passed, ending the process"),
               c.terminated && c.stop_at_ms == 0);
     EXPECT_EQ(Contains(outcome.log, "run_cmd: the caller stopped the run, ending the process"),
-              c.stop_at_ms != 0);
+              c.terminated && c.stop_at_ms != 0);
+    EXPECT_EQ(Count(outcome.log, "run_cmd: the caller asked to stop, but this run is never ended"),
+              c.may_be_ended ? 0 : c.ticks);
     EXPECT_EQ(tick.calls, c.ticks);
     if (c.terminated) {
       uint64_t end = c.stop_at_ms != 0 ? c.stop_at_ms : c.time_limit_ms;
