@@ -1,11 +1,17 @@
 // What a whole fwcheck run costs against the least a program can do to run
 // the same tool: fwcheck.exe checking a tool folder, and plain_launcher.exe
-// running the same stand-in tool with its output into a file. Both are whole
-// processes started from here, each of which starts the tool in turn, so the
-// ratio shows what fwcheck adds: its own start (the DLLs it loads), the
-// capture and the parse.
+// running the same stand-in tool with its output into a file, once with the
+// tool in the launcher's console and once with CREATE_NO_WINDOW (a console of
+// the tool's own). All are whole processes started from here, each of which
+// starts the tool in turn, so the ratios show what fwcheck adds: its own
+// start (the DLLs it loads), the capture, the parse and its output. Each is
+// timed with a report of eight devices and with one of 56 KB.
 //
-// Usage: fwcheck_bench [rounds]   (default 20; each program is run once per round)
+// They run in a console, as under a script host: a program started from a
+// Linux shell without a terminal has none under Wine, so this program then
+// runs itself again in a console of its own.
+//
+// Usage: fwcheck_bench [rounds]   (default 20; each program is run once per round and report)
 #include <windows.h>
 
 #include <algorithm>
@@ -19,6 +25,10 @@
 #include "bench/median.h"
 
 namespace {
+
+constexpr size_t kLargeReportBytes = 56 * 1024;
+// The last argument of the run in a console of its own.
+constexpr char kInConsole[] = "--in-console";
 
 // The folder of this program, with a trailing backslash.
 std::string OwnFolder() {
@@ -35,26 +45,43 @@ std::string Beside(const char* relative) {
   return path;
 }
 
-// A tool folder with the stand-in tool and a report of eight devices.
-std::string MakeToolFolder() {
+std::string TempPath(const char* name) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  std::string folder = std::string(temp) + "fwcheck_bench_tool";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  if (!CopyFileA(Beside(FAKE_TOOL).c_str(), (folder + "\\flashkeeper.exe").c_str(), FALSE)) {
-    return "";
-  }
+  return std::string(temp) + name;
+}
+
+// A tool report of `devices` devices, or of as many as make `min_bytes`.
+std::string Report(int devices, size_t min_bytes) {
   std::string report;
-  for (int device = 1; device <= 8; ++device) {
+  for (int device = 1; device <= devices || report.size() < min_bytes; ++device) {
     report += "Device #" + std::to_string(device) +
               ":\r\n  Part Number:   VN2-100\r\n  PSID:          QV_0001\r\n"
               "  Status:        Up to date\r\n";
+  }
+  return report;
+}
+
+// A tool folder with the stand-in tool and `report`.
+std::string MakeToolFolder(const std::string& report) {
+  std::string folder = TempPath("fwcheck_bench_tool");
+  CreateDirectoryA(folder.c_str(), nullptr);
+  if (!CopyFileA(Beside(FAKE_TOOL).c_str(), (folder + "\\flashkeeper.exe").c_str(), FALSE)) {
+    return "";
   }
   FILE* file = std::fopen((folder + "\\report.txt").c_str(), "wb");
   if (file == nullptr) return "";
   std::fwrite(report.data(), 1, report.size(), file);
   std::fclose(file);
   return folder;
+}
+
+void RemoveToolFolder(const std::string& folder) {
+  for (const char* name : {"flashkeeper.exe", "report.txt", "report-copy.txt", "args.txt",
+                           "check-output.txt", "plain-output.txt"}) {
+    DeleteFileA((folder + "\\" + name).c_str());
+  }
+  RemoveDirectoryA(folder.c_str());
 }
 
 // Runs `command_line` with its output into the file `output`; milliseconds
@@ -82,41 +109,84 @@ double TimedRun(const std::string& command_line, const std::string& output) {
   return code == 0 ? took.count() : -1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  int rounds = argc > 1 ? std::atoi(argv[1]) : 20;
-  if (rounds < 1) rounds = 1;
-  std::string tool = MakeToolFolder();
+// Times the three programs on `report`, interleaved; false when one failed.
+bool TimeReport(const char* name, const std::string& report, int rounds) {
+  std::string tool = MakeToolFolder(report);
   if (tool.empty()) {
     std::fprintf(stderr, "cannot make the tool folder\n");
-    return 1;
+    return false;
   }
   std::string check = "\"" + Beside(FWCHECK) + "\" \"" + tool + "\"";
   std::string plain = "\"" + Beside(PLAIN_LAUNCHER) + "\" \"" + tool + "\\flashkeeper.exe\" \"" +
                       tool + "\\report-copy.txt\"";
-
+  std::string no_window = "\"" + Beside(PLAIN_LAUNCHER) + "\" --no-window \"" + tool +
+                          "\\flashkeeper.exe\" \"" + tool + "\\report-copy.txt\"";
   std::vector<double> check_ms;
   std::vector<double> plain_ms;
-  for (int round = 0; round <= rounds; ++round) {  // round 0 warms up
+  std::vector<double> no_window_ms;
+  bool ran = true;
+  for (int round = 0; round <= rounds && ran; ++round) {  // round 0 warms up
     double checked = TimedRun(check, tool + "\\check-output.txt");
     double launched = TimedRun(plain, tool + "\\plain-output.txt");
-    if (checked < 0 || launched < 0) return 1;
+    double windowless = TimedRun(no_window, tool + "\\plain-output.txt");
+    ran = checked >= 0 && launched >= 0 && windowless >= 0;
     if (round == 0) continue;
     check_ms.push_back(checked);
     plain_ms.push_back(launched);
+    no_window_ms.push_back(windowless);
   }
-  for (const char* name : {"flashkeeper.exe", "report.txt", "report-copy.txt", "args.txt",
-                           "check-output.txt", "plain-output.txt"}) {
-    DeleteFileA((tool + "\\" + name).c_str());
-  }
-  RemoveDirectoryA(tool.c_str());
+  RemoveToolFolder(tool);
+  if (!ran) return false;
 
   double checked = Median(check_ms);
   double launched = Median(plain_ms);
-  std::printf("whole processes, median of %d runs each\n", rounds);
-  std::printf("  fwcheck TOOL_DIR:            %8.2f ms\n", checked);
-  std::printf("  plain launcher into a file:  %8.2f ms\n", launched);
-  std::printf("  ratio:                       %8.2f\n", checked / launched);
-  return 0;
+  double windowless = Median(no_window_ms);
+  std::printf("%s (%zu bytes), whole processes, median of %d runs each\n", name, report.size(),
+              rounds);
+  std::printf("  fwcheck TOOL_DIR:                   %8.2f ms\n", checked);
+  std::printf("  plain launcher into a file:         %8.2f ms   ratio %5.2f\n", launched,
+              checked / launched);
+  std::printf("  the same with CREATE_NO_WINDOW:     %8.2f ms   ratio %5.2f\n", windowless,
+              checked / windowless);
+  return true;
+}
+
+bool HasConsole() {
+  DWORD process = 0;
+  return GetConsoleProcessList(&process, 1) != 0;
+}
+
+// Runs this program again, in a console of its own that shows no window,
+// and passes on what it printed and its exit code.
+int RunInAConsole() {
+  std::string output = TempPath("fwcheck_bench_output.txt");
+  HANDLE file = CreateOutputFile(output.c_str());
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  PROCESS_INFORMATION process{};
+  std::string command_line = std::string(GetCommandLineA()) + " " + kInConsole;
+  DWORD code = 1;
+  if (StartWithOutputInto(command_line, file, CREATE_NO_WINDOW, &process)) {
+    code = WaitForExitCode(process, 1);
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    char text[4096];
+    DWORD length = 0;
+    while (ReadFile(file, text, sizeof(text), &length, nullptr) && length > 0) {
+      std::fwrite(text, 1, length, stdout);
+    }
+  }
+  CloseHandle(file);
+  DeleteFileA(output.c_str());
+  return static_cast<int>(code);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool in_console = argc > 1 && std::string(argv[argc - 1]) == kInConsole;
+  if (!HasConsole() && !in_console) return RunInAConsole();
+  int rounds = argc > (in_console ? 2 : 1) ? std::atoi(argv[1]) : 20;
+  if (rounds < 1) rounds = 1;
+  bool timed = TimeReport("8-device report", Report(8, 0), rounds) &&
+               TimeReport("56 KB report", Report(0, kLargeReportBytes), rounds);
+  return timed ? 0 : 1;
 }
