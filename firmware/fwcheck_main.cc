@@ -320,6 +320,7 @@ int main(int argc, char** argv) {
       CheckRequestFor(options.toolDirectory, options.update, options.oemFilter, list.data(),
                       static_cast<int32_t>(list.size()), supportedList);
   request.timeoutMs = options.timeoutMs;
+  request.shareConsole = true;
   FirmwareCheckReport report;
   RunFirmwareCheck(0, request, &report);
   CloseDebugLog();

@@ -95,10 +95,13 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
   run.tick = request.tick;
   // A firmware update cut short can leave a device unusable: nothing ends it.
   run.mayBeEnded = query;
+  // Never an update's: a Ctrl+C or a closed window in a shared console
+  // would end the tool as well.
+  bool shareConsole = query && request.shareConsole && os::Current().HasConsole();
   RunReport ran;
   int32_t runResult =
       run_cmd(handle, toolPath, commandLine, output, static_cast<int32_t>(kFwOutputCapacity),
-              &totalRead, false, run, &ran);
+              &totalRead, shareConsole, run, &ran);
   report->toolEnded = ran.ended;
   report->toolExitCodeKnown = ran.exitCodeKnown;
   report->toolExitCode = ran.exitCode;

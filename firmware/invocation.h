@@ -32,6 +32,9 @@ struct FirmwareCheckRequest {
   // Called while the tool runs (RunTick). Its asking to stop ends a query;
   // in update mode it is logged and ignored: an update is never ended early.
   RunTick tick;
+  // A query's tool may share this program's console, when there is one
+  // (fwcheck sets it): no console of its own to start for every check.
+  bool shareConsole = false;
 };
 
 // The request for one check, however it is started (timeout and tick left

@@ -62,8 +62,9 @@ struct RunReport {
 // `output` in bytes, terminator included; output that does not fit is cut to
 // capacity - 1 bytes, and what comes after is still read, and dropped: the
 // program's output is never closed while it runs, so none of its writes fail.
-// Bytes after a NUL in one read are dropped. Without `console_window` the
-// program gets no console window.
+// Bytes after a NUL in one read are dropped. With `console_window` the
+// program shares this program's console (or, without one, gets one of its
+// own with a window); without it, it gets a console of its own with no window.
 //
 // Returns when the program has ended and what it wrote is read, when reading
 // fails, or when its end cannot be seen. A program that leaves a process
