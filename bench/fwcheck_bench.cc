@@ -5,7 +5,8 @@
 // the tool's own). All are whole processes started from here, each of which
 // starts the tool in turn, so the ratios show what fwcheck adds: its own
 // start (the DLLs it loads), the capture, the parse and its output. Each is
-// timed with a report of eight devices and with one of 56 KB.
+// timed with a report of eight devices and with one of 56 KB; the ratios are
+// the medians of the rounds' ratios.
 //
 // They run in a console, as under a script host: a program started from a
 // Linux shell without a terminal has none under Wine, so this program then
@@ -109,45 +110,59 @@ double TimedRun(const std::string& command_line, const std::string& output) {
   return code == 0 ? took.count() : -1;
 }
 
-// Times the three programs on `report`, interleaved; false when one failed.
+// One program timed: its command line, the file its output goes to and its
+// times, one a round.
+struct Timed {
+  const char* label;
+  std::string command_line;
+  std::string output;
+  std::vector<double> ms = {};
+};
+
+// The middle of fwcheck's time over `other`'s, round by round: a round
+// compares runs made close together, so a busy moment moves both.
+double MedianRatio(const Timed& check, const Timed& other) {
+  std::vector<double> ratios;
+  for (size_t i = 0; i < check.ms.size(); ++i) ratios.push_back(check.ms[i] / other.ms[i]);
+  return Median(ratios);
+}
+
+// Times the three programs on `report`, interleaved, every other round in
+// the opposite order; false when one failed.
 bool TimeReport(const char* name, const std::string& report, int rounds) {
   std::string tool = MakeToolFolder(report);
   if (tool.empty()) {
     std::fprintf(stderr, "cannot make the tool folder\n");
     return false;
   }
-  std::string check = "\"" + Beside(FWCHECK) + "\" \"" + tool + "\"";
-  std::string plain = "\"" + Beside(PLAIN_LAUNCHER) + "\" \"" + tool + "\\flashkeeper.exe\" \"" +
-                      tool + "\\report-copy.txt\"";
-  std::string no_window = "\"" + Beside(PLAIN_LAUNCHER) + "\" --no-window \"" + tool +
-                          "\\flashkeeper.exe\" \"" + tool + "\\report-copy.txt\"";
-  std::vector<double> check_ms;
-  std::vector<double> plain_ms;
-  std::vector<double> no_window_ms;
+  std::string launcher = "\"" + Beside(PLAIN_LAUNCHER) + "\" ";
+  std::string launched = "\"" + tool + "\\flashkeeper.exe\" \"" + tool + "\\report-copy.txt\"";
+  Timed programs[] = {
+      {"fwcheck TOOL_DIR", "\"" + Beside(FWCHECK) + "\" \"" + tool + "\"",
+       tool + "\\check-output.txt"},
+      {"plain launcher into a file", launcher + launched, tool + "\\plain-output.txt"},
+      {"the same with CREATE_NO_WINDOW", launcher + "--no-window " + launched,
+       tool + "\\plain-output.txt"},
+  };
   bool ran = true;
   for (int round = 0; round <= rounds && ran; ++round) {  // round 0 warms up
-    double checked = TimedRun(check, tool + "\\check-output.txt");
-    double launched = TimedRun(plain, tool + "\\plain-output.txt");
-    double windowless = TimedRun(no_window, tool + "\\plain-output.txt");
-    ran = checked >= 0 && launched >= 0 && windowless >= 0;
-    if (round == 0) continue;
-    check_ms.push_back(checked);
-    plain_ms.push_back(launched);
-    no_window_ms.push_back(windowless);
+    for (int i = 0; i < 3 && ran; ++i) {
+      Timed& program = programs[round % 2 == 0 ? i : 2 - i];
+      double ms = TimedRun(program.command_line, program.output);
+      ran = ms >= 0;
+      if (round > 0) program.ms.push_back(ms);
+    }
   }
   RemoveToolFolder(tool);
   if (!ran) return false;
 
-  double checked = Median(check_ms);
-  double launched = Median(plain_ms);
-  double windowless = Median(no_window_ms);
   std::printf("%s (%zu bytes), whole processes, median of %d runs each\n", name, report.size(),
               rounds);
-  std::printf("  fwcheck TOOL_DIR:                   %8.2f ms\n", checked);
-  std::printf("  plain launcher into a file:         %8.2f ms   ratio %5.2f\n", launched,
-              checked / launched);
-  std::printf("  the same with CREATE_NO_WINDOW:     %8.2f ms   ratio %5.2f\n", windowless,
-              checked / windowless);
+  std::printf("  %-32s %8.2f ms\n", programs[0].label, Median(programs[0].ms));
+  for (const Timed* other : {&programs[1], &programs[2]}) {
+    std::printf("  %-32s %8.2f ms   fwcheck's time over it %5.2f\n", other->label,
+                Median(other->ms), MedianRatio(programs[0], *other));
+  }
   return true;
 }
 
