@@ -16,6 +16,8 @@ uint32_t TimeoutMsOf(const char* text) {
   return seconds <= kMaxTimeoutSeconds ? static_cast<uint32_t>(seconds * 1000) : 0;
 }
 
+bool IsBlank(const char* text) { return text[std::strspn(text, " \t\r\n\v\f")] == '\0'; }
+
 }  // namespace
 
 bool OptionParser::Parse() {
@@ -31,6 +33,9 @@ bool OptionParser::Parse() {
       return Error("more than one tool folder: ", arg);
     } else if (*arg == '\0') {
       return Error("empty tool folder");
+    } else if (IsBlank(arg)) {
+      // Blanks alone name no folder anyone meant, as a blank option value does not.
+      return Error("blank tool folder");
     } else {
       options_->toolDirectory = arg;
     }
@@ -81,7 +86,7 @@ bool OptionParser::TakeListEntry(const char* option, std::vector<const char*>* l
   const char* value = nullptr;
   if (!TakeValue(option, "part number", &value)) return false;
   // Blanks alone occur in every part-number line: every device or none.
-  if (value[std::strspn(value, " \t\r\n\v\f")] == '\0') {
+  if (IsBlank(value)) {
     return Error("blank part number after ", option);
   }
   list->push_back(value);

@@ -3,13 +3,10 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
-#include "common/number_text.h"
 #include "firmware/runner.h"
 #include "platform/os.h"
 
 namespace {
-
-constexpr uint32_t kWindowsExceptionCodes = 0xC0000000u;
 
 // The tool's command line. A path with a blank or a tab gets quoted:
 // unquoted, Windows would try to run "C:\Program.exe" for "C:\Program Files\...".
@@ -64,8 +61,8 @@ int32_t Fail(LogHandle handle, FirmwareCheckReport* report, FirmwareStatus statu
   return result;
 }
 
-// The work of RunFlashKeeper.
-int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
+// The work of RunFlashKeeper; the devices one by one only `withDevices`.
+int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request, bool withDevices,
                  FirmwareCheckReport* report) {
   *report = FirmwareCheckReport{};
   LogMessageParam(handle, "Action started: [1]", "RunFlashKeeper");
@@ -113,15 +110,16 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
 
   uint32_t storedLength = StoredTextLength(output);
   report->reportHeldNul = totalRead > storedLength;
-  // Taken before the parser cuts the text into lines.
-  report->devices = ViewReport(std::string_view(output, storedLength),
-                               DeviceFilter{request.oemFilter, request.partNumbers, request.count,
-                                            request.supportedList})
-                        .devices;
+  ReportViewBuilder devices;
+  ReportReading reading;
+  reading.carriageReturnEndsLine = request.update;
+  reading.sink = withDevices ? &devices : nullptr;
   DeviceCounts counts;
-  report->status =
-      CheckFWUpdateStatByOutpt(handle, output, storedLength, request.oemFilter, &updateRequired,
-                               request.partNumbers, request.count, request.supportedList, &counts);
+  report->status = ParseReport(
+      handle, output, storedLength,
+      DeviceFilter{request.oemFilter, request.partNumbers, request.count, request.supportedList},
+      reading, &updateRequired, &counts);
+  report->devices = devices.Take();
   report->devicesReported = counts.reported;
   report->devicesExamined = counts.examined;
   if (query) {
@@ -137,12 +135,23 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request,
   return 0;
 }
 
+// The legacy entries' callers know no exceptions: one (memory ran out) is
+// a failure, as a tool that could not be run.
+int32_t LegacyFailure(FirmwareStatus* status) {
+  *status = kFwUpToDate;
+  return PROC_CREATE_FAILED;
+}
+
 }  // namespace
 
 int32_t CheckAndUpdateFirmware(LogHandle handle, const char* toolDirectory, int32_t queryFlag,
                                bool oemFilter, FirmwareStatus* status,
                                const char* const* partNumbers, int32_t count, bool supportedList) {
-  LogMessageParam(handle, "Action started: [1]", "CheckAndUpdateFirmware");
+  try {
+    LogMessageParam(handle, "Action started: [1]", "CheckAndUpdateFirmware");
+  } catch (...) {
+    return LegacyFailure(status);
+  }
   return RunFlashKeeper(handle, toolDirectory, queryFlag, oemFilter, status, partNumbers, count,
                         supportedList);
 }
@@ -151,101 +160,20 @@ int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t quer
                        bool oemFilter, FirmwareStatus* status, const char* const* partNumbers,
                        int32_t count, bool supportedList) {
   FirmwareCheckReport report;
-  int32_t result = RunCheck(
-      handle,
-      CheckRequestFor(toolDirectory, queryFlag == 0, oemFilter, partNumbers, count, supportedList),
-      &report);
-  *status = report.status;
-  return result;
+  try {
+    int32_t result = RunCheck(handle,
+                              CheckRequestFor(toolDirectory, queryFlag == 0, oemFilter, partNumbers,
+                                              count, supportedList),
+                              false, &report);
+    *status = report.status;
+    return result;
+  } catch (...) {
+    return LegacyFailure(status);
+  }
 }
 
 int32_t RunFirmwareCheck(LogHandle handle, const FirmwareCheckRequest& request,
                          FirmwareCheckReport* report) {
   LogMessageParam(handle, "Action started: [1]", "CheckAndUpdateFirmware");
-  return RunCheck(handle, request, report);
-}
-
-const char* FirmwareResultMeaning(int32_t result) {
-  switch (result) {
-    case 0:
-      return "the tool ran and its report was classified";
-    case PROC_CREATE_FAILED:
-      return "the tool could not be started";
-    case PROC_PIPE_READ_FAILED:
-      return "reading the tool's output failed";
-    case PROC_PIPE_CREATE_FAILED:
-      return "the output pipe could not be created";
-    case PROC_TIMED_OUT:
-      return "timed out";
-    case PROC_OUTPUT_COPY_FAILED:
-      return "the tool's output did not fit in 102399 bytes";
-    case kFwCommandLineTooLong:
-      return "the tool's command line is too long";
-    default:
-      return "the tool was not seen to end";
-  }
-}
-
-namespace {
-
-// The first examined device that reported no status at all.
-const DeviceView* SilentDevice(const FirmwareCheckReport& report) {
-  for (const DeviceView& device : report.devices) {
-    if (device.examined() && device.statuses.empty()) return &device;
-  }
-  return nullptr;
-}
-
-// During an update these statuses mean the device was not updated; the
-// tool's other wording in update mode is not known, so only they fail it.
-struct UpdateProblem {
-  FirmwareStatus status;
-  const char* text;
-};
-constexpr UpdateProblem kUpdateProblems[] = {
-    {kFwOpenFailed, "failed to open device"},
-    {kFwForcedUpdateRequired, "forced update required"},
-};
-
-std::string UpdateProblemReason(const FirmwareCheckReport& report) {
-  for (const DeviceView& device : report.devices) {
-    if (!device.examined()) continue;
-    for (const UpdateProblem& problem : kUpdateProblems) {
-      if (device.reports(problem.status)) {
-        return std::string("the update reported a device problem: ") + problem.text + " (device " +
-               NumberText(device.index) + ")";
-      }
-    }
-  }
-  return "";
-}
-
-}  // namespace
-
-std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
-                                       const FirmwareCheckReport& report) {
-  if (report.result != 0) return FirmwareResultMeaning(report.result);
-  if (!report.toolEnded) return "the tool was not seen to end";
-  if (report.toolExitCodeKnown && report.toolExitCode >= kWindowsExceptionCodes) {
-    return "the tool ended with a Windows exception code";
-  }
-  if (request.update && !report.toolExitCodeKnown) return "the tool's exit code could not be read";
-  if (request.update && report.toolExitCode != 0)
-    return "the update ended with an exit code other than 0";
-  if (report.reportHeldNul) return "the tool's report held a NUL byte";
-  if (report.devicesReported == 0) return "the tool's report holds no \"Device #\" line";
-  if (request.update) return UpdateProblemReason(report);
-  // A report cut short, or with line ends the parser does not know, leaves
-  // a device without a status: nothing says it is fine.
-  if (const DeviceView* device = SilentDevice(report)) {
-    return "device " + NumberText(device->index) + " reported no status";
-  }
-  return "";
-}
-
-bool ExaminedDeviceReportsProblem(const FirmwareCheckReport& report) {
-  for (const DeviceView& device : report.devices) {
-    if (device.examined() && device.firstProblem() != kFwNoProblem) return true;
-  }
-  return false;
+  return RunCheck(handle, request, true, report);
 }

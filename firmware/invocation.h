@@ -73,18 +73,6 @@ struct FirmwareCheckReport {
 int32_t RunFirmwareCheck(LogHandle handle, const FirmwareCheckRequest& request,
                          FirmwareCheckReport* report);
 
-// What a result of RunFirmwareCheck means, in a few words.
-const char* FirmwareResultMeaning(int32_t result);
-
-// Why the check's outcome is no answer (one line, no line end), or empty
-// when it is one. The same rules decide fwcheck's exit code 1, the
-// installer's FIRMWARE_CHECK_FAILED and whether its update failed.
-std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
-                                       const FirmwareCheckReport& report);
-
-// Whether an examined device reported a problem (status 5 to 10).
-bool ExaminedDeviceReportsProblem(const FirmwareCheckReport& report);
-
 // The legacy entry, its parameters and results kept for its callers.
 //
 // Runs "<toolDirectory>\flashkeeper.exe --no" (queryFlag non-zero) or

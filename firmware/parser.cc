@@ -2,15 +2,11 @@
 
 #include <cstring>
 
+#include "firmware/report_format.h"
+
 namespace {
 
-constexpr char kDevicePrefix[] = "Device #";
-constexpr char kStatusPrefix[] = "  Status";
-constexpr char kPartNumberPrefix[] = "  Part Number";
-constexpr char kPsidPrefix[] = "  PSID";
-constexpr char kMakerPsidPrefix[] = "QV_";
-// Status and PSID texts start here: the status text with the label's last letter.
-constexpr size_t kValueIndex = 7;
+using namespace report_format;
 
 struct KnownStatus {
   const char* text;
@@ -52,6 +48,14 @@ struct Findings {
   uint32_t devicesLeftOut = 0;
 };
 
+// What the block being read reported: it counts only once the block has
+// ended without being left out.
+struct Block {
+  bool isDevice = false;  // false before the first "Device #" line
+  FirmwareStatus firstProblem = kFwNoProblem;
+  bool updateRequired = false;
+};
+
 // A plain loop: most lines differ within the first bytes, and a library call
 // per line and prefix costs more than the comparison.
 bool StartsWith(const char* line, const char* prefix) {
@@ -70,8 +74,13 @@ bool IsWhiteSpace(char c) {
 
 char* CutLineAt(LineCursor& cursor, char* text, uint32_t start, uint32_t length) {
   char* line = text + start;
-  char* lineFeed = static_cast<char*>(std::memchr(line, '\n', length - start));
-  char* end = lineFeed != nullptr ? lineFeed : text + length;
+  char* end = static_cast<char*>(std::memchr(line, '\n', length - start));
+  if (end == nullptr) end = text + length;
+  if (cursor.carriageReturnEndsLine) {
+    char* carriageReturn =
+        static_cast<char*>(std::memchr(line, '\r', static_cast<size_t>(end - line)));
+    if (carriageReturn != nullptr) end = carriageReturn;
+  }
   *end = '\0';
   cursor.position = static_cast<uint32_t>(end - text);
   return line;
@@ -82,35 +91,55 @@ const char* PsidText(const char* psidLine) {
   return psidLine[kValueIndex - 1] == '\0' ? "" : psidLine + kValueIndex;
 }
 
-void RecordStatus(LogHandle handle, const char* statusText, Findings& findings) {
-  const FirmwareStatus code = GetStatusByMsg(handle, statusText);
+void RecordStatus(FirmwareStatus code, Block& block) {
   if (code == kFwUpdateRequired) {
-    findings.updateRequired = true;
-  } else if (code != kFwUpToDate && findings.firstProblem == kFwNoProblem) {
-    findings.firstProblem = code;
+    block.updateRequired = true;
+  } else if (IsProblemStatus(code) && block.firstProblem == kFwNoProblem) {
+    block.firstProblem = code;
   }
 }
 
-// Applies the rule of the line's prefix; true when the rest of the device is
-// to be skipped.
-bool ExamineLine(LogHandle handle, const char* line, const DeviceFilter& filter,
-                 Findings& findings) {
+// A device's block has ended without being left out: what it said counts.
+void Commit(const Block& block, Findings& findings) {
+  if (!block.isDevice) return;
+  if (findings.firstProblem == kFwNoProblem) findings.firstProblem = block.firstProblem;
+  findings.updateRequired = findings.updateRequired || block.updateRequired;
+}
+
+// Applies the rule of the line's prefix; what leaves the rest of the device
+// out, or LeftOutBy::kNothing.
+LeftOutBy ExamineLine(LogHandle handle, const char* line, const DeviceFilter& filter, Block& block,
+                      DeviceSink* sink) {
+  if (!block.isDevice) sink = nullptr;
   if (StartsWith(line, kStatusPrefix)) {
-    RecordStatus(handle, line + kValueIndex, findings);
-    return false;
+    const FirmwareStatus code = GetStatusByMsg(handle, line + kValueIndex);
+    RecordStatus(code, block);
+    if (sink != nullptr) sink->StatusRead(line, code);
+    return LeftOutBy::kNothing;
   }
   if (StartsWith(line, kPartNumberPrefix)) {
-    if (!PartNumberLeavesOut(line, filter)) return false;
+    if (sink != nullptr) sink->PartNumberRead(line);
+    if (!PartNumberLeavesOut(line, filter)) return LeftOutBy::kNothing;
     LogMessage(handle,
                "CheckFWUpdateStatByOutpt: Device is not found in the supported devices list. "
                "Skipping to the next device.");
-    return true;
+    return LeftOutBy::kPartNumberList;
   }
-  if (filter.oemFilter && StartsWith(line, kPsidPrefix) && IsOemPsid(PsidText(line))) {
+  if (StartsWith(line, kPsidPrefix)) {
+    if (sink != nullptr) sink->PsidRead(line);
+    if (!filter.oemFilter || !IsOemPsid(PsidText(line))) return LeftOutBy::kNothing;
     LogMessage(handle, "CheckFWUpdateStatByOutpt: Found  OEM device skipping to the next device  ");
-    return true;
+    return LeftOutBy::kOemFilter;
   }
-  return false;
+  return LeftOutBy::kNothing;
+}
+
+// A "Device #" line: the block before it has ended, a new one begins.
+void OpenDevice(Block& block, Findings& findings, DeviceSink* sink) {
+  Commit(block, findings);
+  block = Block{true};
+  ++findings.devices;
+  if (sink != nullptr) sink->DeviceOpened();
 }
 
 }  // namespace
@@ -159,34 +188,40 @@ FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t l
                                         const char* const* partNumbers, int32_t count,
                                         bool supportedList) {
   DeviceCounts counts;
-  return CheckFWUpdateStatByOutpt(handle, text, length, oemFilter, updateRequired, partNumbers,
-                                  count, supportedList, &counts);
+  return ParseReport(handle, text, length,
+                     DeviceFilter{oemFilter, partNumbers, count, supportedList}, ReportReading{},
+                     updateRequired, &counts);
 }
 
-FirmwareStatus CheckFWUpdateStatByOutpt(LogHandle handle, char* text, uint32_t length,
-                                        bool oemFilter, bool* updateRequired,
-                                        const char* const* partNumbers, int32_t count,
-                                        bool supportedList, DeviceCounts* counts) {
+FirmwareStatus ParseReport(LogHandle handle, char* text, uint32_t length,
+                           const DeviceFilter& filter, const ReportReading& reading,
+                           bool* updateRequired, DeviceCounts* counts) {
   *updateRequired = false;
   LogMessage(handle, "CheckFWUpdateStatByOutpt: start parsing output ");
-  const DeviceFilter filter{oemFilter, partNumbers, count, supportedList};
   Findings findings;
+  Block block;
   LineCursor cursor;
+  cursor.carriageReturnEndsLine = reading.carriageReturnEndsLine;
   char* line = NextLine(cursor, nullptr, text, length);
   for (;;) {
     LogMessageParam(handle, "parsing line [1]", line != nullptr ? line : "");
     if (line == nullptr) break;
-    if (StartsWith(line, kDevicePrefix)) ++findings.devices;
-    if (ExamineLine(handle, line, filter, findings)) {
-      // Lines before the first "Device #" line belong to no device.
-      if (findings.devices > 0) ++findings.devicesLeftOut;
+    if (StartsWith(line, kDevicePrefix)) OpenDevice(block, findings, reading.sink);
+    const LeftOutBy leftOutBy = ExamineLine(handle, line, filter, block, reading.sink);
+    if (leftOutBy != LeftOutBy::kNothing) {
+      if (block.isDevice) {
+        ++findings.devicesLeftOut;
+        if (reading.sink != nullptr) reading.sink->DeviceLeftOut(leftOutBy);
+      }
+      block = Block{};
       // The next device's "Device #" line is passed over like the rest.
       line = NextLineWithPrefix(cursor, line, text, length, kDevicePrefix);
       if (line == nullptr) break;
-      ++findings.devices;
+      OpenDevice(block, findings, reading.sink);
     }
     line = NextLine(cursor, line, text, length);
   }
+  Commit(block, findings);
   *updateRequired = findings.updateRequired;
   counts->reported = findings.devices;
   counts->examined = findings.devices - findings.devicesLeftOut;

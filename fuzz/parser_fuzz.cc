@@ -13,7 +13,7 @@
 namespace {
 
 bool IsParserResult(FirmwareStatus status) {
-  return status == kFwNoProblem || (status >= kFwOpenFailed && status <= kFwUnknownStatus);
+  return status == kFwNoProblem || IsProblemStatus(status);
 }
 
 }  // namespace
@@ -36,17 +36,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   input.report.copy(text.get(), length);
   text[length] = '\x7f';
 
+  const DeviceFilter filter{input.oemFilter, partNumbers.data(),
+                            static_cast<int32_t>(partNumbers.size()), input.supportedList};
+  // Update mode (a carriage return ends a line too) when the report's length is odd.
+  ReportReading reading;
+  reading.carriageReturnEndsLine = length % 2 == 1;
   bool updateRequired = true;
   DeviceCounts counts;
-  const FirmwareStatus result = CheckFWUpdateStatByOutpt(
-      0, text.get(), length, input.oemFilter, &updateRequired, partNumbers.data(),
-      static_cast<int32_t>(partNumbers.size()), input.supportedList, &counts);
+  const FirmwareStatus result =
+      ParseReport(0, text.get(), length, filter, reading, &updateRequired, &counts);
   if (!IsParserResult(result)) std::abort();
   // Never more devices examined than reported, nor more reported than lines.
   if (counts.examined > counts.reported || counts.reported > length / 8 + 1) std::abort();
-  // The device-by-device view must tell what the parser found.
-  const DeviceFilter filter{input.oemFilter, partNumbers.data(),
-                            static_cast<int32_t>(partNumbers.size()), input.supportedList};
-  if (!testing_support::ViewDisagreement(input.report, filter).empty()) std::abort();
+  // The parser's totals must follow from the devices its walk handed on.
+  if (!testing_support::ViewDisagreement(input.report, filter, reading.carriageReturnEndsLine)
+           .empty()) {
+    std::abort();
+  }
   return 0;
 }

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,9 +12,11 @@
 #include "tests/fake_os.h"
 #include "tests/simulated_tool_os.h"
 #include "tests/test_support.h"
+#include "tests/tool_folder.h"
 
 using testing_support::FakeInstallerSession;
 using testing_support::ScratchDir;
+using testing_support::ToolFolder;
 
 namespace {
 
@@ -52,32 +53,6 @@ std::string FormatLikeTheInstaller(const std::string& text) {
   }
   return out;
 }
-
-// The stand-in tool in a folder whose name holds a blank and brackets, as an
-// installer's property gives it.
-class ToolFolder {
- public:
-  explicit ToolFolder(const std::string& report, unsigned long exitCode = 0)
-      : folder_(dir_.path() / "fw tool [1]") {
-    std::filesystem::create_directories(folder_);
-    std::filesystem::copy_file(FAKE_FLASHKEEPER_PATH, folder_ / "flashkeeper.exe");
-    std::ofstream(folder_ / "report.txt", std::ios::binary) << report;
-    std::ofstream(folder_ / "exitcode.txt") << exitCode;
-  }
-  std::string Path() const { return std::filesystem::path(folder_).make_preferred().string(); }
-  std::string Parent() const { return dir_.path().string(); }
-  std::string Name() const { return folder_.filename().string(); }
-  // The tool keeps running this long after its report.
-  void RunsFor(int ms) const { std::ofstream(folder_ / "sleep.txt") << ms; }
-  std::string Missing() const { return Path() + "-missing"; }
-  std::string Arguments() const {
-    return testing_support::ReadFile((folder_ / "args.txt").string());
-  }
-
- private:
-  ScratchDir dir_;
-  std::filesystem::path folder_;
-};
 
 class CustomActionTest : public ::testing::Test {
  protected:
@@ -171,6 +146,8 @@ TEST_F(CustomActionTest, UpdateDataAsAnAuthorWritesIt) {
        "given twice", true, "C:\\fw", 0},
       {"FIRMWARE_TOOL_DIR=C:\\fw; firmware_Update_Must_Succeed\t=true", "unknown setting", true,
        "C:\\fw", 0},
+      {"FIRMWARE_TOOL_DIR=C:\\x;\r\n\xA0" "FIRMWARE_UPDATE_MUST_SUCCEED\xC2\xA0\v=1", "unknown setting", true,
+       "C:\\x", 0},
       {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_UPDATE_MUST_SUCCEED=0;FIRMWARE_UPDATE_MUST_SUCCEED=",
        "given twice", false, "C:\\fw", 0},
       {"FIRMWARE_TOOL_DIR=C:\\fw;FIRMWARE_REBOOT=0", nullptr, false, "C:\\fw", 0, false},

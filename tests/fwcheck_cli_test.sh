@@ -91,6 +91,7 @@ usage_cases=(
   "empty part number after --skip|--skip '' $tool"
   "blank part number after --skip|--skip ' ' $tool"
   "empty tool folder|''"
+  "blank tool folder|'  '"
   "--timeout cannot be given with --update|--update --timeout 5 $tool"
   "--timeout needs a whole number of seconds from 1: 0|--timeout 0 $tool"
   "--timeout needs a whole number of seconds from 1: 1s|--timeout 1s $tool"
@@ -125,15 +126,19 @@ outcome_cases=(
   "1|0xC0000005|$device|--update|tool_exit_code=32212254|not determined"
   "1|1|error: no adapter found\n||reason=\"the tool's report holds no \\\"Device #\\\" line\"|not determined"
   "1|0|||devices_reported=0|not determined"
-  "1|1|$device|--update|reason=\"the update ended with an exit code other than 0\"|status: 1 (not determined)"
+  "1|1|$device|--update|reason=\"the update ended with an exit code other than 0\"|status: not determined"
   "0|3|$device||tool_exit_code=3|status: 2 (an update is required)"
   "0|0|$device|--update|failed=false|status: 1 (an update was reported)"
-  "1|0|Device #1:\n  Status:        Up to date\n\0\nDevice #2:\n  Status:        Update required\n||reason=\"the tool's report held a NUL byte\"|status: 0 (not determined)"
+  "1|0|Device #1:\n  Status:        Up to date\n\0\nDevice #2:\n  Status:        Update required\n||reason=\"the tool's report held a NUL byte\"|status: not determined"
   "1|0|D\0e\0v\0i\0c\0e\0 \0#\0001\0:\0\n\0||reason=\"the tool's report held a NUL byte\"|not determined"
   "0|0|$device|--skip VN2-100|devices_examined=0|status: 0 (no problem seen)"
   "1|1|${device}Device #2:\n  Part Number:||reason=\"device 2 reported no status\"|device 2: part number (none), PSID (none), no status, examined"
   "1|0|${device}Device #2:\n  Status: Failed to open device\n|--update|reason=\"the update reported a device problem: failed to open device (device 2)\"|not determined"
   "0|0|Device #1:\n  Status: Multiple images files found\n|--update|status=0|status: 0 (no update was reported, and a device reported a problem)"
+  "0|0|Device #1:\r\n  Part Number: VN2-1\n|--update|status=0|status: 0 (no update was reported, and device 1 reported no status)"
+  "1|0|Device #1:\r  Part Number:   VN2-4420-A\r  PSID: QV_0017\r  Status:        Failed to open device\r|--update|reason=\"the update reported a device problem: failed to open device (device 1)\"|not determined"
+  "0|0|Device #1:\n  Status: Failed to open device\n  Part Number: VN2-1\nDevice #2:\n  Status: Update required\n|--update --skip VN2-1|status=1|status: 1 (an update was reported)"
+  "0|0|  Status: Failed to open device\nDevice #1:\n  Status: Up to date\n  Status: Update required\n  Status: Failed to open device\n  Part Number: VN2-1\n|--skip VN2-1|status=0|status \"Failed to open device\" (5), also needs an update, left out by the part-number list"
 )
 for case in "${outcome_cases[@]}"; do
   IFS='|' read -r exit code report options in_json in_text <<<"$case"
@@ -186,6 +191,7 @@ detailed_cases=(
   "3|$device|"
   "3|${device}Device #2:\n  Status: Failed to open device\n|"
   "4|Device #1:\n  Status: N/A (Mixed versions)\n|"
+  "4|Device #1:\n  Status: Rebooting\n|"
   "0|Device #1:\n  Status: Up to date\n|"
   "0|$device|--skip VN2-100"
   "3|$device|--update"
@@ -203,8 +209,14 @@ done
 cp "$(dirname "$0")/../samples/flashkeeper-report.txt" "$tool/report.txt"
 run 0 --json --oem-filter "$tool"
 check_json
-expect_in "$json" 'devices=[{"index":1,"part_number":"VN2-4420-A","psid":"QV_0000000017","status_text":"Update required","status":2,"examined":true,"left_out_by":null},'
-expect_in "$json" '{"index":3,"part_number":"VN2-4410-B","psid":"RS_0000000003","status_text":null,"status":null,"examined":false,"left_out_by":"OEM filter"}]'
+expect_in "$json" 'devices=[{"index":1,"part_number":"VN2-4420-A","psid":"QV_0000000017","status_text":"Update required","status":2,"update_required":true,"examined":true,"left_out_by":null},'
+expect_in "$json" '{"index":3,"part_number":"VN2-4410-B","psid":"RS_0000000003","status_text":null,"status":null,"update_required":false,"examined":false,"left_out_by":"OEM filter"}]'
+# Bytes beyond ASCII: valid UTF-8 as \uXXXX, each byte of no valid sequence as \ufffd.
+tool_script 'Device #1:\n  Part Number: VN2-\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xff-\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80\n'
+run 1 --json "$tool"
+check_json
+! LC_ALL=C grep -q '[^ -~]' <<<"$out" || fail "--json wrote bytes beyond ASCII: $out"
+expect_in "$json" "\"part_number\":\"VN2-$(printf '\\ufffd%.0s' {1..10})-\\u00e9\\u4e2d\\ud83d\\ude00\""
 tool_script "$device"
 
 # Folders whose names the ANSI code page 1252 cannot hold (中) or holds in

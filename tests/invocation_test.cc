@@ -5,17 +5,18 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "firmware/outcome.h"
 #include "firmware/runner.h"
 #include "platform/os.h"
 #include "tests/simulated_tool_os.h"
 #include "tests/test_support.h"
+#include "tests/tool_folder.h"
 
 using testing_support::CapturedLog;
-using testing_support::ScratchDir;
+using testing_support::ToolFolder;
 
 namespace {
 
@@ -27,33 +28,6 @@ constexpr char kUpToDate[] =
     "Device #3:\n  Part Number:   VN2-300\n  PSID:          QV_0003\n  Status:        Up to date\n";
 constexpr char kNoImage[] =
     "Device #4:\n  Part Number:   VN2-400\n  PSID:          QV_0004\n  Status:        No matching image found\n";
-
-// A folder holding the stand-in tool as flashkeeper.exe and its script.
-class FakeTool {
- public:
-  explicit FakeTool(const std::string& subfolder = "tool") : folder_(dir_.path() / subfolder) {
-    std::filesystem::create_directories(folder_);
-    std::filesystem::copy_file(FAKE_FLASHKEEPER_PATH, folder_ / "flashkeeper.exe");
-  }
-  void Report(const std::string& report, int exitCode = 0) {
-    std::ofstream(folder_ / "report.txt", std::ios::binary) << report;
-    std::ofstream(folder_ / "exitcode.txt") << exitCode;
-  }
-  std::string Folder() const { return NativeFolder(folder_); }
-  std::string Arguments() const {
-    return testing_support::ReadFile((folder_ / "args.txt").string());
-  }
-
-  // The folder as the tool's command line names it: in Windows form where
-  // the program runs on Windows.
-  static std::string NativeFolder(std::filesystem::path folder) {
-    return folder.make_preferred().string();
-  }
-
- private:
-  ScratchDir dir_;
-  std::filesystem::path folder_;
-};
 
 struct Outcome {
   FirmwareStatus status;
@@ -95,10 +69,10 @@ TEST(InvocationTest, OutcomesOfBothModes) {
   };
   // clang-format on
   for (const Case& c : cases) {
-    FakeTool tool;
+    ToolFolder tool("", 0, "tool");
     tool.Report(c.report, c.exitCode);
     CapturedLog log;
-    Outcome outcome = Check(tool.Folder(), c.query);
+    Outcome outcome = Check(tool.Path(), c.query);
     std::vector<std::string> lines = log.Lines();
     EXPECT_EQ(outcome.result, 0) << c.name;
     EXPECT_EQ(outcome.status, c.status) << c.name;
@@ -113,12 +87,12 @@ TEST(InvocationTest, OutcomesOfBothModes) {
 }
 
 TEST(InvocationTest, QueryRunLogsInOrder) {
-  FakeTool tool;
+  ToolFolder tool("", 0, "tool");
   tool.Report(kUpdateRequired);
   CapturedLog log;
-  Check(tool.Folder(), true);
+  Check(tool.Path(), true);
   std::vector<std::string> lines = log.Lines();
-  std::string commandLine = tool.Folder() + "\\flashkeeper.exe --no";
+  std::string commandLine = tool.Path() + "\\flashkeeper.exe --no";
   const std::vector<std::string> expected = {
       "Action started: CheckAndUpdateFirmware",
       "Action started: RunFlashKeeper",
@@ -143,10 +117,10 @@ TEST(InvocationTest, QueryRunLogsInOrder) {
 }
 
 TEST(InvocationTest, FailuresBeforeTheReportIsRead) {
-  FakeTool tool;
-  std::string missing = FakeTool::NativeFolder(std::filesystem::path(tool.Folder()) / "nothing");
+  ToolFolder tool("", 0, "tool");
+  std::string missing = tool.Missing();
   // "<folder>\flashkeeper.exe --no" is the folder and 21 bytes: 2048 in all.
-  std::string tooLong = tool.Folder() + std::string(2027 - tool.Folder().size(), 'd');
+  std::string tooLong = tool.Path() + std::string(2027 - tool.Path().size(), 'd');
   struct Case {
     const char* name;
     std::string folder;
@@ -174,9 +148,9 @@ TEST(InvocationTest, FailuresBeforeTheReportIsRead) {
 }
 
 TEST(InvocationTest, CommandLineOfExactly2047BytesRuns) {
-  FakeTool tool;
+  ToolFolder tool("", 0, "tool");
   tool.Report(kUpToDate);
-  std::string folder = tool.Folder() + std::string(2026 - tool.Folder().size(), 'd');
+  std::string folder = tool.Path() + std::string(2026 - tool.Path().size(), 'd');
   Outcome outcome = Check(folder, true);
   EXPECT_EQ(outcome.result, 5000);  // built and tried: nothing to run there
   EXPECT_EQ(outcome.status, kFwUpToDate);
@@ -202,36 +176,36 @@ TEST(InvocationTest, ReportsAtTheEdgesOfTheBuffer) {
   };
   // clang-format on
   for (const Case& c : cases) {
-    FakeTool tool;
+    ToolFolder tool("", 0, "tool");
     tool.Report(c.report);
-    Outcome outcome = Check(tool.Folder(), true);
+    Outcome outcome = Check(tool.Path(), true);
     EXPECT_EQ(outcome.result, c.outcome.result) << c.name;
     EXPECT_EQ(outcome.status, c.outcome.status) << c.name;
   }
 }
 
 TEST(InvocationTest, FolderWithABlankIsQuoted) {
-  FakeTool tool("Program Files");
+  ToolFolder tool("", 0, "Program Files");
   tool.Report(kUpdateRequired);
   CapturedLog log;
-  Outcome outcome = Check(tool.Folder(), true);
+  Outcome outcome = Check(tool.Path(), true);
   EXPECT_EQ(outcome.result, 0);
   EXPECT_EQ(outcome.status, kFwUpdateRequired);
   std::vector<std::string> lines = log.Lines();
   EXPECT_EQ(lines[3],
-            "RunFlashKeeper: running command \"" + tool.Folder() + "\\flashkeeper.exe\" --no");
+            "RunFlashKeeper: running command \"" + tool.Path() + "\\flashkeeper.exe\" --no");
 }
 
 TEST(InvocationTest, PartNumberListsAndOemFilterReachTheParser) {
-  FakeTool tool;
+  ToolFolder tool("", 0, "tool");
   tool.Report(std::string(kFailedToOpen) + kUpdateRequired +
               "Device #9:\n  PSID:          RS_0009\n  Status:        No matching image found\n");
   const char* supported[] = {"VN2-100"};
   FirmwareStatus status = -1;
-  EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Folder().c_str(), 1, true, &status, supported, 1, true),
+  EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Path().c_str(), 1, true, &status, supported, 1, true),
             0);
   EXPECT_EQ(status, kFwUpdateRequired);
-  EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Folder().c_str(), 0, true, &status, supported, 1, false),
+  EXPECT_EQ(CheckAndUpdateFirmware(0, tool.Path().c_str(), 0, true, &status, supported, 1, false),
             0);
   EXPECT_EQ(status, kFwNoProblem);  // update mode: the only update-required device was left out
 }

@@ -34,9 +34,11 @@ struct DeviceSelection {
   bool supportedList;
   std::vector<const char*> parts;
   std::optional<int32_t> count;  // the size of parts unless given
+  bool update = false;           // read as in update mode
 };
 const DeviceSelection kAllDevices{false, false, {}, {}};
 const DeviceSelection kOemLeftOut{true, false, {}, {}};
+const DeviceSelection kUpdateMode{false, false, {}, {}, true};
 DeviceSelection OnlyParts(std::vector<const char*> parts) { return {false, true, parts, {}}; }
 DeviceSelection ExceptParts(std::vector<const char*> parts) { return {false, false, parts, {}}; }
 
@@ -52,11 +54,13 @@ Outcome Parse(const std::string& report, const DeviceSelection& selection) {
   CapturedLog log;
   bool updateRequired = true;
   DeviceCounts counts{99, 99};
-  const FirmwareStatus result = CheckFWUpdateStatByOutpt(
-      3, buffer.bytes.data(), buffer.length, selection.oemFilter, &updateRequired,
-      selection.parts.data(),
-      selection.count.value_or(static_cast<int32_t>(selection.parts.size())),
-      selection.supportedList, &counts);
+  const DeviceFilter filter{selection.oemFilter, selection.parts.data(),
+                            selection.count.value_or(static_cast<int32_t>(selection.parts.size())),
+                            selection.supportedList};
+  ReportReading reading;
+  reading.carriageReturnEndsLine = selection.update;
+  const FirmwareStatus result =
+      ParseReport(3, buffer.bytes.data(), buffer.length, filter, reading, &updateRequired, &counts);
   EXPECT_TRUE(buffer.GuardIntact());
   return {result, updateRequired, log.Lines(), counts};
 }
@@ -142,18 +146,18 @@ TEST(ParserTest, ClassifiesReports) {
        {kUpdateLine, kFailureLine, kNoImageLine}, {3, 3}},
       {"OEM device skipped at its PSID, before its status", kRackReport, kOemLeftOut, kFwOpenFailed, true,
        {kUpdateLine, kFailureLine, kSkipOem}, {3, 2}},
-      {"supported list: a status before the part number still counts", kRackReport,
-       OnlyParts({"VN2-4410", "VN2-9100"}), kFwOpenFailed, true,
+      {"supported list: a status before the part number that leaves its device out counts for nothing",
+       kRackReport, OnlyParts({"VN2-4410", "VN2-9100"}), kFwNoMatchingImage, true,
        {kUpdateLine, kFailureLine, kSkipByPart, kNoImageLine}, {3, 2}},
       {"leave-out list", kRackReport, ExceptParts({"VN2-4410"}), kFwOpenFailed, false,
        {kSkipByPart, kFailureLine, kNoImageLine}, {3, 2}},
       {"empty supported list skips every part-number line", kRackReport, OnlyParts({}),
-       kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
+       kFwNoProblem, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
       {"negative count is an empty list", kRackReport, DeviceSelection{false, true, {"VN2-4410"}, -1},
-       kFwOpenFailed, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
+       kFwNoProblem, false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
       {"empty entry is in every supported line", kRackReport, OnlyParts({"XX", ""}),
        kFwOpenFailed, true, {kUpdateLine, kFailureLine, kNoImageLine}, {3, 3}},
-      {"empty entry leaves every device out", kRackReport, ExceptParts({""}), kFwOpenFailed,
+      {"empty entry leaves every device out", kRackReport, ExceptParts({""}), kFwNoProblem,
        false, {kSkipByPart, kFailureLine, kSkipByPart, kSkipByPart}, {3, 0}},
       {"CRLF: blanks and a tab before the PSID; lower-case prefix is OEM", kCrlfReport, kOemLeftOut,
        kFwMixedVersions, false, {mixedVersions, kSkipOem}, {2, 1}},
@@ -163,19 +167,23 @@ TEST(ParserTest, ClassifiesReports) {
         "GetStatusByMsg: Unknown status message s: Rebooting to recovery ",
         "GetStatusByMsg: found one device that force update is required s: Forced update required "},
        {4, 4}},
-      {"lines before the first device; lower-case labels are not labels",
+      {"lines before the first device decide nothing; lower-case labels are not labels",
        "  Status: Rebooting to recovery\n  status: Update required\n  part Number: VX\n", OnlyParts({}),
-       kFwUnknownStatus, false, {"GetStatusByMsg: Unknown status message s: Rebooting to recovery "},
+       kFwNoProblem, false, {"GetStatusByMsg: Unknown status message s: Rebooting to recovery "},
        {0, 0}},
       {"label alone: status 's'; empty PSID, not the next line's text, is OEM",
-       "  Status\n  PSID\nQV_1\nDevice #2\n  Status: Up to date", kOemLeftOut, kFwUnknownStatus, false,
+       "  Status\n  PSID\nQV_1\nDevice #2\n  Status: Up to date", kOemLeftOut, kFwNoProblem, false,
        {"GetStatusByMsg: Unknown status message s ", kSkipOem}, {1, 1}},
       {"a skip resumes after a line starting with the whole device prefix",
        "Device #1\n  Part Number: VN2-1\nDevice\n  Status: Failed to open device\n"
        "device #2\n x Device #3\n  Status: Failed to open device\nDevice #4\n  Status: Up to date",
        OnlyParts({"VN2-4"}), kFwNoProblem, false, {kSkipByPart}, {2, 1}},
-      {"text without line feeds", "  Status: Failed to open device", kAllDevices, kFwOpenFailed, false,
+      {"text without line feeds", "  Status: Failed to open device", kAllDevices, kFwNoProblem, false,
        {kFailureLine}, {0, 0}},
+      {"update mode: a carriage return alone ends a line, progress lines too",
+       "Device #1:\r  Part Number:   VN2-4420-A\r  PSID: QV_0017\r  Status: Failed to open device\r"
+       "Device #2:\r\n  Part Number: VN2-4421\n Burning 10%\r 55%\r  Status: Update required\r\n",
+       kUpdateMode, kFwOpenFailed, true, {kFailureLine, kUpdateLine}, {2, 2}},
   };
   // clang-format on
   for (const ParseCase& c : cases) {

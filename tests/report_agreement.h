@@ -40,26 +40,44 @@ inline FuzzInput DecodeFuzzInput(std::string_view input) {
   return decoded;
 }
 
-// Empty when the view agrees with the parser on `report`, else what differs.
-inline std::string ViewDisagreement(std::string_view report, const DeviceFilter& filter) {
-  std::vector<char> text(report.begin(), report.end());
-  text.push_back('\0');
+// One report read as the check reads it: the parser's totals and the
+// devices its walk handed to the view.
+struct ReportReadout {
+  FirmwareStatus result = kFwNoProblem;
   bool updateRequired = false;
   DeviceCounts counts;
-  FirmwareStatus result = CheckFWUpdateStatByOutpt(
-      0, text.data(), static_cast<uint32_t>(report.size()), filter.oemFilter, &updateRequired,
-      filter.partNumbers, filter.count, filter.supportedList, &counts);
+  std::vector<DeviceView> devices;
+};
 
-  ReportView view = ViewReport(report, filter);
-  DeviceView beforeDevices;
-  beforeDevices.statuses = view.statusesBeforeDevices;
-  FirmwareStatus viewResult = beforeDevices.firstProblem();
-  bool viewUpdateRequired = beforeDevices.reports(kFwUpdateRequired);
+inline ReportReadout ReadReport(std::string_view report, const DeviceFilter& filter,
+                                bool update = false) {
+  std::vector<char> text(report.begin(), report.end());
+  text.push_back('\0');
+  ReportViewBuilder view;
+  ReportReading reading;
+  reading.carriageReturnEndsLine = update;
+  reading.sink = &view;
+  ReportReadout readout;
+  readout.result = ParseReport(0, text.data(), static_cast<uint32_t>(report.size()), filter,
+                               reading, &readout.updateRequired, &readout.counts);
+  readout.devices = view.Take();
+  return readout;
+}
+
+// Empty when the parser's totals follow from the examined devices' entries
+// (the first problem in device order, any update required, the counts),
+// else what differs.
+inline std::string ViewDisagreement(std::string_view report, const DeviceFilter& filter,
+                                    bool update = false) {
+  const ReportReadout readout = ReadReport(report, filter, update);
+  FirmwareStatus viewResult = kFwNoProblem;
+  bool viewUpdateRequired = false;
   uint32_t examined = 0;
-  for (const DeviceView& device : view.devices) {
+  for (const DeviceView& device : readout.devices) {
+    if (!device.examined()) continue;
+    ++examined;
     if (viewResult == kFwNoProblem) viewResult = device.firstProblem();
     viewUpdateRequired = viewUpdateRequired || device.reports(kFwUpdateRequired);
-    if (device.examined()) ++examined;
   }
   std::string differences;
   auto compare = [&differences](const char* what, long parser, long viewed) {
@@ -68,10 +86,10 @@ inline std::string ViewDisagreement(std::string_view report, const DeviceFilter&
                      std::to_string(viewed) + "; ";
     }
   };
-  compare("result", result, viewResult);
-  compare("update required", updateRequired, viewUpdateRequired);
-  compare("devices reported", counts.reported, static_cast<long>(view.devices.size()));
-  compare("devices examined", counts.examined, examined);
+  compare("result", readout.result, viewResult);
+  compare("update required", readout.updateRequired, viewUpdateRequired);
+  compare("devices reported", readout.counts.reported, static_cast<long>(readout.devices.size()));
+  compare("devices examined", readout.counts.examined, examined);
   return differences;
 }
 

@@ -12,7 +12,8 @@
 
 namespace {
 
-// Device 2 states its status before its part number; device 3 is a reseller's.
+// Device 2 states its status before its part number; device 3 is a reseller's;
+// device 4 reports a problem between "Up to date" and "Update required".
 const char kReport[] =
     "Querying devices...\r\n"
     "  Status: Rebooting\n"
@@ -29,19 +30,26 @@ const char kReport[] =
     "  Part Number:   VN2-4410-B\n"
     "  Status:        No matching image found\n"
     "Device #4:\n"
+    "  Status:        Up to date\n"
+    "  Part Number:   VN2-4420-C\n"
+    "  Status:        Failed to open device\n"
+    "  Status:        Update required\n"
+    "Device #5:\n"
     "  Part Number:";
 
 // A device in one line: part number|PSID|status text|statuses|left out by.
 std::string Described(const DeviceView& device) {
+  const ReportedStatus* shown = device.shown();
   std::string line = device.partNumber.value_or("-") + "|" + device.psid.value_or("-") + "|" +
-                     device.statusText.value_or("-") + "|";
-  for (FirmwareStatus code : device.statuses) line += std::to_string(code) + " ";
+                     (shown != nullptr ? shown->text : "-") + "|";
+  for (const ReportedStatus& status : device.statuses) line += std::to_string(status.code) + " ";
   const char* leftOutBy = LeftOutByText(device.leftOutBy);
   return line + "|" + (leftOutBy ? leftOutBy : "-");
 }
 
 TEST(ReportViewTest, TellsWhatEachDeviceSaidAndWhatWasDecided) {
   const char* const notVn2_4410[] = {"VN2-4410"};
+  const std::string kDevice4 = "VN2-4420-C|-|Failed to open device|4 5 2 |-";
   struct Case {
     const char* name;
     DeviceFilter filter;
@@ -52,24 +60,22 @@ TEST(ReportViewTest, TellsWhatEachDeviceSaidAndWhatWasDecided) {
       {"all examined",
        {},
        {"VN2-4420-A|QV_0017|Update required|2 |-", "VN2-4410-B|-|Failed to open device|5 4 |-",
-        "VN2-4410-B|RS_0003|No matching image found|6 |-", "|-|-||-"}},
+        "VN2-4410-B|RS_0003|No matching image found|6 |-", kDevice4, "|-|-||-"}},
       {"left out by part number after a status; lines after the decision unread",
        {false, notVn2_4410, 1, false},
        {"VN2-4420-A|QV_0017|Update required|2 |-",
         "VN2-4410-B|-|Failed to open device|5 |part-number list",
-        "VN2-4410-B|RS_0003|-||part-number list", "|-|-||-"}},
+        "VN2-4410-B|RS_0003|-||part-number list", kDevice4, "|-|-||-"}},
       {"OEM filter",
        {true, nullptr, 0, false},
        {"VN2-4420-A|QV_0017|Update required|2 |-", "VN2-4410-B|-|Failed to open device|5 4 |-",
-        "-|RS_0003|-||OEM filter", "|-|-||-"}},
+        "-|RS_0003|-||OEM filter", kDevice4, "|-|-||-"}},
   };
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ReportView view = ViewReport(kReport, c.filter);
-    EXPECT_EQ(view.statusesBeforeDevices, std::vector<FirmwareStatus>{kFwUnknownStatus});
     std::vector<std::string> devices;
-    for (const DeviceView& device : view.devices) {
+    for (const DeviceView& device : testing_support::ReadReport(kReport, c.filter).devices) {
       EXPECT_EQ(device.index, devices.size() + 1);
       devices.push_back(Described(device));
     }
@@ -78,7 +84,7 @@ TEST(ReportViewTest, TellsWhatEachDeviceSaidAndWhatWasDecided) {
   }
 }
 
-// The view and the parser agree on every input of the parser's fuzz corpus.
+// The view and the parser agree on every input of the parser's fuzz corpus, in both modes.
 TEST(ReportViewTest, AgreesWithTheParserOnTheFuzzCorpus) {
   int inputs = 0;
   for (const auto& entry : std::filesystem::directory_iterator(PARSER_FUZZ_CORPUS)) {
@@ -88,7 +94,10 @@ TEST(ReportViewTest, AgreesWithTheParserOnTheFuzzCorpus) {
     for (const std::string& part : decoded.partNumbers) parts.push_back(part.c_str());
     DeviceFilter filter{decoded.oemFilter, parts.data(), static_cast<int32_t>(parts.size()),
                         decoded.supportedList};
-    EXPECT_EQ(testing_support::ViewDisagreement(decoded.report, filter), "") << entry.path();
+    for (bool update : {false, true}) {
+      EXPECT_EQ(testing_support::ViewDisagreement(decoded.report, filter, update), "")
+          << entry.path();
+    }
     ++inputs;
   }
   EXPECT_GT(inputs, 0);
@@ -117,7 +126,7 @@ TEST(ReportViewTest, AgreesWithTheParserOnRandomReports) {
     const char* const* list = lists[random() % std::size(lists)];
     DeviceFilter filter{random() % 2 == 0, list, static_cast<int32_t>(random() % 3),
                         random() % 2 == 0};
-    ASSERT_EQ(testing_support::ViewDisagreement(report, filter), "") << report;
+    ASSERT_EQ(testing_support::ViewDisagreement(report, filter, random() % 2 == 0), "") << report;
   }
 }
 

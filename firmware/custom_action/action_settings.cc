@@ -68,12 +68,31 @@ bool ParseList(const char* name, std::string_view value, std::vector<std::string
 // broadly, since a wish misread as "no" lets a failed update pass unseen.
 bool AsksToSucceed(std::string_view value) { return !value.empty() && value != "0"; }
 
-// Whether `name`, blanks around it and case aside, is `known`.
+// White space a hand-written CustomActionData may hold around a name: blanks,
+// tabs, line breaks and the no-break space (0xA0 in the ANSI code page,
+// C2 A0 in UTF-8).
+constexpr std::string_view kNoBreakSpaceUtf8 = "\xC2\xA0";
+constexpr std::string_view kBlankBytes = " \t\r\n\v\f\xA0";
+
+// How many bytes of white space `text` begins (`atEnd`: ends) with: 0, 1 or 2.
+size_t SpaceAtEdge(std::string_view text, bool atEnd) {
+  if (text.size() >= 2 && text.substr(atEnd ? text.size() - 2 : 0, 2) == kNoBreakSpaceUtf8) {
+    return 2;
+  }
+  bool blank = !text.empty() &&
+               kBlankBytes.find(atEnd ? text.back() : text.front()) != std::string_view::npos;
+  return blank ? 1 : 0;
+}
+
+std::string_view TrimmedName(std::string_view name) {
+  while (size_t space = SpaceAtEdge(name, false)) name.remove_prefix(space);
+  while (size_t space = SpaceAtEdge(name, true)) name.remove_suffix(space);
+  return name;
+}
+
+// Whether `name`, white space around it and case aside, is `known`.
 bool NamesLoosely(std::string_view name, std::string_view known) {
-  size_t first = name.find_first_not_of(" \t");
-  size_t last = name.find_last_not_of(" \t");
-  name =
-      first == std::string_view::npos ? std::string_view() : name.substr(first, last - first + 1);
+  name = TrimmedName(name);
   return name.size() == known.size() &&
          std::equal(name.begin(), name.end(), known.begin(), [](char a, char b) {
            return std::toupper(static_cast<unsigned char>(a)) == b;
@@ -136,6 +155,38 @@ std::vector<std::string> SplitElements(std::string_view data) {
   return elements;
 }
 
+const char* SwitchValue(bool on) { return on ? "1" : "0"; }
+
+// The value of one setting as CustomActionData writes it; false for the
+// part-number list that the settings do not use.
+bool EncodedValue(Setting setting, const FirmwareActionSettings& settings, std::string* value) {
+  switch (setting) {
+    case Setting::kToolDirectory:
+      *value = settings.toolDirectory;
+      return true;
+    case Setting::kOemFilter:
+      *value = SwitchValue(settings.oemFilter);
+      return true;
+    case Setting::kSupported:
+    case Setting::kSkip:
+      if (settings.partNumbers.empty() ||
+          settings.supportedList != (setting == Setting::kSupported)) {
+        return false;
+      }
+      for (const std::string& entry : settings.partNumbers) {
+        *value += (value->empty() ? "" : ";") + entry;
+      }
+      return true;
+    case Setting::kMustSucceed:
+      *value = SwitchValue(settings.updateMustSucceed);
+      return true;
+    case Setting::kRestart:
+      *value = SwitchValue(settings.restartAfterUpdate);
+      return true;
+  }
+  return false;
+}
+
 void AppendElement(std::string* data, const char* name, std::string_view value) {
   if (!data->empty()) *data += ';';
   *data += name;
@@ -171,15 +222,10 @@ bool ReadSettingsFromProperties(uint32_t session, FirmwareActionSettings* settin
 
 std::string EncodeUpdateData(const FirmwareActionSettings& settings) {
   std::string data;
-  AppendElement(&data, "FIRMWARE_TOOL_DIR", settings.toolDirectory);
-  AppendElement(&data, "FIRMWARE_OEM_FILTER", settings.oemFilter ? "1" : "0");
-  if (!settings.partNumbers.empty()) {
-    std::string list;
-    for (const std::string& entry : settings.partNumbers) list += (list.empty() ? "" : ";") + entry;
-    AppendElement(&data, settings.supportedList ? "FIRMWARE_SUPPORTED" : "FIRMWARE_SKIP", list);
+  for (const SettingName& setting : kSettingNames) {
+    std::string value;
+    if (EncodedValue(setting.setting, settings, &value)) AppendElement(&data, setting.name, value);
   }
-  AppendElement(&data, "FIRMWARE_UPDATE_MUST_SUCCEED", settings.updateMustSucceed ? "1" : "0");
-  AppendElement(&data, "FIRMWARE_REBOOT", settings.restartAfterUpdate ? "1" : "0");
   return data;
 }
 

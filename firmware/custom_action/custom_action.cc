@@ -5,6 +5,7 @@
 
 #include "common/number_text.h"
 #include "firmware/custom_action/action_settings.h"
+#include "firmware/outcome.h"
 #include "platform/os.h"
 
 namespace {
@@ -121,7 +122,7 @@ std::string OutcomeText(const FirmwareCheckReport& report) {
 void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
                   const FirmwareCheckRequest& request, const FirmwareCheckReport& report) {
   std::string failure = FirmwareCheckFailureReason(request, report);
-  bool updateRequired = failure.empty() && report.status == kFwUpdateRequired;
+  bool updateRequired = UpdateRequiredAnswer(request, report);
 
   SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", NumberText(report.status));
   SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", NumberText(report.result));

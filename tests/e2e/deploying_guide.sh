@@ -15,7 +15,7 @@ block() {
 }
 
 # Every fenced block is named, by a name this test runs, and each is there.
-known=" intune-install intune-uninstall configmgr psadt winget detect remediate fleet fleet-output "
+known=" intune-install intune-uninstall configmgr psadt winget powershell-setup detect remediate fleet fleet-output "
 while read -r language name; do
   [[ -n $name && $known == *" $name "* ]] ||
     fail "the guide's block '$language $name' is not run by this test"
@@ -26,9 +26,10 @@ for name in $known; do block "$name" >/dev/null; done
 ps_argument() { block "$1" | grep -oP -- "-$2 '\K[^']*"; }
 
 # ps_calls BLOCK: BLOCK's calls (& 'PROGRAM' ARGUMENTS) as PowerShell hands them
-# to the program: its single-quoted arguments in double quotes.
+# to the program: its single-quoted arguments in double quotes, and without
+# the redirection of its standard error, which cmd would make its own.
 ps_calls() {
-  block "$1" | grep -oP "&\s+\K'[^']*'(\s+('[^']*'|[^\s'|]+))*" | sed -E "s/'([^']*)'/\"\1\"/g"
+  block "$1" | grep -oP "&\s+\K'[^']*'(\s+('[^']*'|[^\s'|]+))*" | sed -E "s/'([^']*)'/\"\1\"/g; s/ 2>\\\$null//"
 }
 
 # filled LINE: LINE with the sample package's codes for the placeholders.
@@ -99,6 +100,16 @@ lines[toolkit-install]="${programs[0]} ${arguments[0]}"
 lines[toolkit-uninstall]="${programs[1]} ${arguments[1]}"
 for name in "${!lines[@]}"; do folders[$name]=$package; done
 
+# Start-Process joins its argument list with blanks and starts setup.exe by its
+# full path, here a copy of the release folder, from a folder of its own.
+setup_path=$(ps_argument powershell-setup FilePath)
+mapfile -t argument_list < <(block powershell-setup | tr '\n' ' ' | grep -oP -- '-ArgumentList\K.*' |
+  grep -oP "'[^']*'" | tr -d "'")
+lines[powershell]="\"$setup_path\" ${argument_list[*]}"
+folders[powershell]=$WORK
+copy=$(winepath -u "${setup_path%\\*}")
+mkdir -p "$copy" && cp "$package/setup.exe" "$package/drv.msi" "$copy"
+
 # winget extracts the whole zip into one folder and starts the nested installer
 # by its full path, with the switches after it, from a folder of its own. The
 # zip holds the release folder: setup.exe and drv.msi.
@@ -137,14 +148,23 @@ expect_setup toolkit-install 0 yes
 expect_setup configmgr-uninstall 0 no
 expect_setup intune-install 0 yes
 expect_setup toolkit-uninstall 0 no
+expect_setup powershell 0 yes
 
 # fwcheck where the scripts look for it, and the stand-in tool, replaying the
 # sample report (an update required), where they name the tool folder.
 detect=$(ps_calls detect)
 program=$(winepath -u "$(cut -d'"' -f2 <<<"$detect")")
-tools=$(winepath -u "$(rev <<<"$detect" | cut -d'"' -f2 | rev)")
+tools_win=$(rev <<<"$detect" | cut -d'"' -f2 | rev)
+tools=$(winepath -u "$tools_win")
 mkdir -p "$(dirname "$program")" "$tools"
 cp "$FWCHECK_EXE" "$program"
+# No tool in the folder yet: the check fails, the update too, and the JSON the
+# scripts read holds the reason.
+for script in detect remediate; do
+  run_line "$WORK" "$(ps_calls $script)"
+  expect_eq "$CODE" 1 "$script: exit code (the check failed)"
+  [[ $OUTPUT == *'"failed": true, "reason": "'* ]] || fail "$script: no reason in the JSON: $OUTPUT"
+done
 cp "$FAKE_TOOL" "$tools/flashkeeper.exe"
 cp "$root/samples/flashkeeper-report.txt" "$tools/report.txt"
 
@@ -172,3 +192,14 @@ found = differences(json.load(open(sys.argv[2])), json.loads(sys.argv[1]))
 if found:
     sys.exit("\n".join(found))
 EOF
+
+# An install whose firmware update updated a device ends with 3010: the
+# firmware sample as the release's drv.msi, its tool folder the scripts' one.
+sed "s|<Binary |<Property Id=\"FIRMWARE_TOOL_DIR\" Value=\"${tools_win//\\/\\\\}\"/>&|" "$firmware_wxs" >"$WORK/firmware.wxs"
+firmware_package "$WORK/firmware" "$ACTION_DLL" "$WORK/firmware.wxs"
+mv "$WORK/firmware/fw.msi" "$WORK/firmware/drv.msi"
+cp "$SETUP_EXE" "$WORK/firmware/setup.exe"
+SAMPLE_CODES=("$(msi_property "$WORK/firmware/drv.msi" UpgradeCode)"
+  "$(msi_property "$WORK/firmware/drv.msi" ProductCode)" "$(msi_package_code "$WORK/firmware/drv.msi")")
+product=${SAMPLE_CODES[1]} folders[intune-install]=$WORK/firmware
+expect_setup intune-install 3010 yes
