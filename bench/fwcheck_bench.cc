@@ -63,9 +63,10 @@ std::string Report(int devices, size_t min_bytes) {
   return report;
 }
 
-// A tool folder with the stand-in tool and `report`.
-std::string MakeToolFolder(const std::string& report) {
-  std::string folder = TempPath("fwcheck_bench_tool");
+// A tool folder `name` with the stand-in tool and `report`. A folder of its
+// own for each report: a tool just ended may still hold its program file.
+std::string MakeToolFolder(const char* name, const std::string& report) {
+  std::string folder = TempPath(name);
   CreateDirectoryA(folder.c_str(), nullptr);
   if (!CopyFileA(Beside(FAKE_TOOL).c_str(), (folder + "\\flashkeeper.exe").c_str(), FALSE)) {
     return "";
@@ -127,10 +128,10 @@ double MedianRatio(const Timed& check, const Timed& other) {
   return Median(ratios);
 }
 
-// Times the three programs on `report`, interleaved, every other round in
-// the opposite order; false when one failed.
-bool TimeReport(const char* name, const std::string& report, int rounds) {
-  std::string tool = MakeToolFolder(report);
+// Times the three programs on `report` in the tool folder `folder`,
+// interleaved, every other round in the opposite order; false when one failed.
+bool TimeReport(const char* name, const char* folder, const std::string& report, int rounds) {
+  std::string tool = MakeToolFolder(folder, report);
   if (tool.empty()) {
     std::fprintf(stderr, "cannot make the tool folder\n");
     return false;
@@ -201,7 +202,8 @@ int main(int argc, char** argv) {
   if (!HasConsole() && !in_console) return RunInAConsole();
   int rounds = argc > (in_console ? 2 : 1) ? std::atoi(argv[1]) : 20;
   if (rounds < 1) rounds = 1;
-  bool timed = TimeReport("8-device report", Report(8, 0), rounds) &&
-               TimeReport("56 KB report", Report(0, kLargeReportBytes), rounds);
+  bool timed =
+      TimeReport("8-device report", "fwcheck_bench_tool", Report(8, 0), rounds) &&
+      TimeReport("56 KB report", "fwcheck_bench_large", Report(0, kLargeReportBytes), rounds);
   return timed ? 0 : 1;
 }
