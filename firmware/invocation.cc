@@ -1,6 +1,7 @@
 #include "firmware/invocation.h"
 
 #include <cstring>
+#include <string>
 
 #include "common/bounded_text.h"
 #include "firmware/runner.h"
@@ -47,9 +48,11 @@ text::Result BuildToolCall(char* toolPath, char* commandLine, const char* toolDi
       BuildCommandLine(commandLine, givenPath, query) != text::kOk) {
     return text::kInsufficientBuffer;
   }
-  uint32_t length = os::Current().FullPathName(givenPath, toolPath, kFwCommandLineCapacity);
-  if (length == 0) return text::kInvalidArgument;
-  if (length >= kFwCommandLineCapacity) return text::kInsufficientBuffer;
+  std::string fullPath;
+  if (!os::Current().FullPathName(givenPath, &fullPath)) return text::kInvalidArgument;
+  if (text::CopyBounded(toolPath, kFwCommandLineCapacity, fullPath.c_str()) != text::kOk) {
+    return text::kInsufficientBuffer;
+  }
   return BuildCommandLine(commandLine, toolPath, query);
 }
 

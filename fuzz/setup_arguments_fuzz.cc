@@ -100,7 +100,8 @@ void CheckReinstall(const std::vector<std::string>& args, const std::string& set
 // The length of the command line the system gets, in UTF-16 units: the
 // program in the shell's quotes, a blank, the parameters and the terminator.
 size_t CommandLength(const std::string& program, const std::string& parameters) {
-  return 1 + Utf16Length(program) + 1 + 1 + Utf16Length(parameters) + 1;
+  os::Os& system = os::Current();
+  return 1 + system.Utf16Length(program) + 1 + 1 + system.Utf16Length(parameters) + 1;
 }
 
 // msiexec starts only with a command the system takes whole, and whenever it does.

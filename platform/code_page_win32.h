@@ -4,18 +4,16 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace os {
 
-// The `length` characters of `wide` in the active code page. False, with
-// ERROR_NO_UNICODE_TRANSLATION, when a character has no exact form there;
+// The `length` characters of `wide` in `code_page`. False, with
+// ERROR_NO_UNICODE_TRANSLATION, when a character has no exact form there
+// (in UTF-8: an unpaired surrogate, which a Windows file name may hold);
 // `text` then holds the code page's default character in its place.
-bool AnsiText(const wchar_t* wide, int length, std::string* text);
+bool TextInCodePage(unsigned code_page, const wchar_t* wide, int length, std::string* text);
 
-// `command_line` split by the C runtime's rules, then each argument in the
-// active code page; false when a character has no exact form there, the
-// arguments then holding stand-ins as AnsiText gives them.
-bool ArgumentsOfCommandLine(const wchar_t* command_line, std::vector<std::string>* arguments);
+// The same in the active code page.
+bool AnsiText(const wchar_t* wide, int length, std::string* text);
 
 }  // namespace os

@@ -7,6 +7,7 @@
 // call and passes the rest through; `ScopedOs` restores the original.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -73,12 +74,14 @@ class Os {
   // --- The program's own module and environment.
   // Whether the program's own module handle is available.
   virtual bool HasModuleHandle() = 0;
-  // GetModuleFileNameA: characters copied without terminator; `size` when the
-  // path was cut to fit; 0 on failure.
-  virtual uint32_t ModuleFileName(char* buffer, uint32_t size) = 0;
-  // GetSystemDirectoryA: length of the path without terminator when it fits,
-  // the size needed (terminator included) when it does not, 0 on failure.
-  virtual uint32_t SystemDirectory(char* buffer, uint32_t size) = 0;
+  // Text from the system (these calls, FullPathName and SessionProperty)
+  // comes whole, whatever its length, and exactly in the process's code page:
+  // false, with ERROR_NO_UNICODE_TRANSLATION, when a character has no exact
+  // form there, since a look-alike in a path names another file.
+  // The program file's full path.
+  virtual bool ModulePath(std::string* path) = 0;
+  // The system directory, without a backslash at its end.
+  virtual bool SystemDirectory(std::string* path) = 0;
   // An environment variable, its name matched without regard to case. False
   // when it does not exist or cannot be read.
   virtual bool EnvironmentValue(const char* name, std::string* value) = 0;
@@ -92,6 +95,10 @@ class Os {
   // with SEE_MASK_FLAG_NO_UI too when `no_ui` (the shell shows no error box):
   // the started process, or kNoHandle when the shell started none.
   virtual Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) = 0;
+  // The UTF-16 code units an 8-bit call such as ShellExecuteExA makes of
+  // `text`, which is in the process's code page: what the system counts
+  // against the length of a command line.
+  virtual size_t Utf16Length(const std::string& text) = 0;
   // MessageBoxA without an owner window; returns the button pressed.
   virtual int ShowMessageBox(const char* text, const char* caption, uint32_t type) = 0;
 
@@ -129,10 +136,8 @@ class Os {
                                 uint32_t size, uint32_t timeout_ms, uint32_t* bytes_read) = 0;
   // TerminateProcess: ends `process` with `exit_code` without waiting for it.
   virtual bool TerminateProcess(Handle process, uint32_t exit_code) = 0;
-  // GetFullPathNameA: `path` made full against the current folder. Length of
-  // the full path without terminator when it fits, the size needed
-  // (terminator included) when it does not, 0 on failure.
-  virtual uint32_t FullPathName(const char* path, char* buffer, uint32_t size) = 0;
+  // `path` made full against the current folder; false when it cannot be.
+  virtual bool FullPathName(const char* path, std::string* full) = 0;
 
   // --- Windows Installer.
   // MsiEnumRelatedProductsA(upgrade_code, 0, index, product_code): the buffer
@@ -209,12 +214,8 @@ class ForwardingOs : public Os {
   ForwardingOs() : next_(Current()) {}
 
   bool HasModuleHandle() override { return next_.HasModuleHandle(); }
-  uint32_t ModuleFileName(char* buffer, uint32_t size) override {
-    return next_.ModuleFileName(buffer, size);
-  }
-  uint32_t SystemDirectory(char* buffer, uint32_t size) override {
-    return next_.SystemDirectory(buffer, size);
-  }
+  bool ModulePath(std::string* path) override { return next_.ModulePath(path); }
+  bool SystemDirectory(std::string* path) override { return next_.SystemDirectory(path); }
   bool EnvironmentValue(const char* name, std::string* value) override {
     return next_.EnvironmentValue(name, value);
   }
@@ -222,6 +223,7 @@ class ForwardingOs : public Os {
   Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) override {
     return next_.ShellExecuteProcess(file, parameters, no_ui);
   }
+  size_t Utf16Length(const std::string& text) override { return next_.Utf16Length(text); }
   int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
     return next_.ShowMessageBox(text, caption, type);
   }
@@ -248,8 +250,8 @@ class ForwardingOs : public Os {
   bool TerminateProcess(Handle process, uint32_t exit_code) override {
     return next_.TerminateProcess(process, exit_code);
   }
-  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
-    return next_.FullPathName(path, buffer, size);
+  bool FullPathName(const char* path, std::string* full) override {
+    return next_.FullPathName(path, full);
   }
   uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,
                                char* product_code) override {
@@ -286,16 +288,20 @@ class ForwardingOs : public Os {
   Os& next_;
 };
 
-// Owns one handle and closes it exactly once, through the current backend.
+// Owns one handle and closes it exactly once, through the backend that was
+// current when the handle came: a handle a test's fake made never reaches the
+// real CloseHandle, even when it outlives the test's ScopedOs.
 class UniqueHandle {
  public:
   UniqueHandle() = default;
-  explicit UniqueHandle(Handle handle) : handle_(handle) {}
+  explicit UniqueHandle(Handle handle) : handle_(handle), backend_(&Current()) {}
   ~UniqueHandle() { reset(); }
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle(UniqueHandle&& other) noexcept
+      : handle_(other.release()), backend_(other.backend_) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       reset();
+      backend_ = other.backend_;
       handle_ = other.release();
     }
     return *this;
@@ -308,6 +314,7 @@ class UniqueHandle {
   // For out parameters: closes what is held and hands out the slot.
   Handle* receive() {
     reset();
+    backend_ = &Current();
     return &handle_;
   }
   Handle release() {
@@ -316,11 +323,12 @@ class UniqueHandle {
     return handle;
   }
   void reset() {
-    if (valid()) Current().Close(release());
+    if (valid()) backend_->Close(release());
   }
 
  private:
   Handle handle_ = kNoHandle;
+  Os* backend_ = nullptr;
 };
 
 }  // namespace os

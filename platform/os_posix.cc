@@ -37,7 +37,6 @@ thread_local uint32_t t_last_error = 0;
 
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorUnknownProduct = 1605;
 constexpr uint32_t kErrorModNotFound = 126;
@@ -72,22 +71,6 @@ std::string WithSlashes(std::string path) {
     if (c == '\\') c = '/';
   }
   return path;
-}
-
-// Copies `text` the way the Win32 "fill this buffer" calls do: the length
-// copied when it fits, otherwise `size_when_cut` with a truncated copy.
-uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size, bool report_needed) {
-  if (text.size() < size) {
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return static_cast<uint32_t>(text.size());
-  }
-  t_last_error = kErrorInsufficientBuffer;
-  if (report_needed) return static_cast<uint32_t>(text.size() + 1);
-  if (size > 0) {
-    std::memcpy(buffer, text.data(), size - 1);
-    buffer[size - 1] = '\0';
-  }
-  return size;
 }
 
 int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
@@ -175,19 +158,20 @@ class PosixOs final : public Os {
  public:
   bool HasModuleHandle() override { return true; }
 
-  uint32_t ModuleFileName(char* buffer, uint32_t size) override {
-    char path[kMaxPath];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (length <= 0) return Fail(errno, 0u);
-    std::string windows_path(path, static_cast<size_t>(length));
-    for (char& c : windows_path) {
+  bool ModulePath(std::string* path) override {
+    char link[kMaxPath];
+    ssize_t length = readlink("/proc/self/exe", link, sizeof(link));
+    if (length <= 0) return Fail(errno);
+    path->assign(link, static_cast<size_t>(length));
+    for (char& c : *path) {
       if (c == '/') c = '\\';
     }
-    return CopyOut(windows_path, buffer, size, false);
+    return true;
   }
 
-  uint32_t SystemDirectory(char* buffer, uint32_t size) override {
-    return CopyOut("\\usr\\bin", buffer, size, true);
+  bool SystemDirectory(std::string* path) override {
+    *path = "\\usr\\bin";
+    return true;
   }
 
   bool EnvironmentValue(const char* name, std::string* value) override {
@@ -212,6 +196,22 @@ class PosixOs final : public Os {
     argv[0] = file;
     Handle process = kNoHandle;
     return Spawn(argv, -1, &process) ? process : kNoHandle;
+  }
+
+  // The stand-in's code page is UTF-8: one unit a character, two beyond the
+  // first plane, and one U+FFFD for a byte of no whole character.
+  size_t Utf16Length(const std::string& text) override {
+    size_t units = 0;
+    for (size_t at = 0; at < text.size(); ++units) {
+      auto lead = static_cast<unsigned char>(text[at]);
+      size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+      bool whole = lead <= 0xF4 && text.size() - at >= length;
+      for (size_t i = 1; whole && i < length; ++i) whole = (text[at + i] & 0xC0) == 0x80;
+      if (!whole) length = 1;
+      if (length == 4) ++units;
+      at += length;
+    }
+    return units;
   }
 
   int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
@@ -307,15 +307,15 @@ class PosixOs final : public Os {
     return true;
   }
 
-  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
-    if (*path == '\0') return Fail(ENOENT, 0u);
-    std::string full = path;
+  bool FullPathName(const char* path, std::string* full) override {
+    if (*path == '\0') return Fail(ENOENT);
+    *full = path;
     if (path[0] != '/' && path[0] != '\\') {
       char current[kMaxPath];
-      if (getcwd(current, sizeof(current)) == nullptr) return Fail(errno, 0u);
-      full = std::string(current) + "/" + path;
+      if (getcwd(current, sizeof(current)) == nullptr) return Fail(errno);
+      *full = std::string(current) + "/" + path;
     }
-    return CopyOut(full, buffer, size, true);
+    return true;
   }
 
   uint32_t EnumRelatedProducts(const char*, uint32_t, char*) override { return kErrorNoMoreItems; }
@@ -356,11 +356,5 @@ Os& Native() {
 
 // Natively the loader never looks in the current folder: nothing to restrict.
 void RestrictDllSearch() {}
-
-// Natively the arguments are bytes, passed on as the caller gave them.
-bool ProgramArguments::Read(int argc, char** argv, std::vector<std::string>* arguments) {
-  arguments->assign(argv, argv + argc);
-  return true;
-}
 
 }  // namespace os

@@ -3,9 +3,8 @@
 #include <shellapi.h>
 #include <msiquery.h>
 
-#include <cstring>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/bounded_text.h"
 #include "platform/code_page_win32.h"
@@ -20,6 +19,32 @@ HANDLE AsWin(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 Handle FromWin(HANDLE handle) {
   return handle == nullptr || handle == INVALID_HANDLE_VALUE ? kNoHandle
                                                              : reinterpret_cast<Handle>(handle);
+}
+
+// The text of a call that fills a buffer of the size it is given or, when
+// that is too small, answers the size it needs, terminator included: asked
+// again while the text grows in between. In the code page exactly
+// (AnsiText); false when the call fails or the text has `limit` characters
+// or more.
+template <typename Fill>
+bool TextOf(Fill fill, std::string* text, DWORD limit = kMaxPath) {
+  std::vector<wchar_t> wide(fill(nullptr, 0));
+  while (!wide.empty()) {
+    ::SetLastError(ERROR_SUCCESS);
+    DWORD length = fill(wide.data(), static_cast<DWORD>(wide.size()));
+    if (length >= wide.size()) {
+      wide.resize(length);
+      continue;
+    }
+    // 0 is an empty text unless the call failed.
+    if (length == 0 && ::GetLastError() != ERROR_SUCCESS) return false;
+    if (length >= limit) {
+      ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return false;
+    }
+    return AnsiText(wide.data(), static_cast<int>(length), text);
+  }
+  return false;
 }
 
 // Closes a Win32 handle at scope end unless released; keeps the thread's last
@@ -156,12 +181,17 @@ class Win32Os final : public Os {
  public:
   bool HasModuleHandle() override { return ::GetModuleHandleA(nullptr) != nullptr; }
 
-  uint32_t ModuleFileName(char* buffer, uint32_t size) override {
-    return ::GetModuleFileNameA(nullptr, buffer, size);
+  // The wide call gives no size it needs; no path is longer than kMaxPath.
+  bool ModulePath(std::string* path) override {
+    std::vector<wchar_t> wide(kMaxPath);
+    DWORD length = ::GetModuleFileNameW(nullptr, wide.data(), kMaxPath);
+    return length != 0 && length < kMaxPath &&
+           AnsiText(wide.data(), static_cast<int>(length), path);
   }
 
-  uint32_t SystemDirectory(char* buffer, uint32_t size) override {
-    return ::GetSystemDirectoryA(buffer, size);
+  bool SystemDirectory(std::string* path) override {
+    return TextOf([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); },
+                  path);
   }
 
   // By the wide call: the 8-bit one miscounts characters outside ASCII under
@@ -169,14 +199,10 @@ class Win32Os final : public Os {
   bool EnvironmentValue(const char* name, std::string* value) override {
     wchar_t wide_name[256];
     if (::MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, 256) == 0) return false;
-    DWORD needed = ::GetEnvironmentVariableW(wide_name, nullptr, 0);
-    while (needed != 0) {
-      std::unique_ptr<wchar_t[]> wide(new wchar_t[needed]);
-      DWORD length = ::GetEnvironmentVariableW(wide_name, wide.get(), needed);
-      if (length < needed) return AnsiText(wide.get(), static_cast<int>(length), value);
-      needed = length;  // it grew in between: try again with its new size
-    }
-    return false;
+    auto read = [&](wchar_t* buffer, DWORD size) {
+      return ::GetEnvironmentVariableW(wide_name, buffer, size);
+    };
+    return TextOf(read, value);
   }
 
   bool HasConsole() override {
@@ -196,6 +222,12 @@ class Win32Os final : public Os {
     if (shell_execute == nullptr) return kNoHandle;
     shell_execute(&info);
     return FromWin(info.hProcess);
+  }
+
+  size_t Utf16Length(const std::string& text) override {
+    if (text.empty()) return 0;
+    return static_cast<size_t>(
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0));
   }
 
   int ShowMessageBox(const char* text, const char* caption, uint32_t type) override {
@@ -324,24 +356,15 @@ class Win32Os final : public Os {
   // (error 206), and a folder named with ".." may be longer than the full
   // path it names. The full path stays within MAX_PATH, as a program is
   // started from no longer one.
-  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
+  bool FullPathName(const char* path, std::string* full) override {
     int wide_size = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-    if (wide_size == 0) return 0;
-    std::unique_ptr<wchar_t[]> wide_path(new wchar_t[wide_size]);
-    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide_path.get(), wide_size);
-    DWORD needed = ::GetFullPathNameW(wide_path.get(), 0, nullptr, nullptr);
-    if (needed == 0) return 0;
-    std::unique_ptr<wchar_t[]> wide_full(new wchar_t[needed]);
-    DWORD length = ::GetFullPathNameW(wide_path.get(), needed, wide_full.get(), nullptr);
-    std::string full;
-    if (length >= MAX_PATH) ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    if (length == 0 || length >= needed || length >= MAX_PATH ||
-        !AnsiText(wide_full.get(), static_cast<int>(length), &full)) {
-      return 0;
-    }
-    if (full.size() >= size) return static_cast<uint32_t>(full.size() + 1);
-    std::memcpy(buffer, full.c_str(), full.size() + 1);
-    return static_cast<uint32_t>(full.size());
+    if (wide_size == 0) return false;
+    std::vector<wchar_t> wide_path(static_cast<size_t>(wide_size));
+    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide_path.data(), wide_size);
+    auto make_full = [&](wchar_t* buffer, DWORD size) {
+      return ::GetFullPathNameW(wide_path.data(), size, buffer, nullptr);
+    };
+    return TextOf(make_full, full, MAX_PATH);
   }
 
   uint32_t EnumRelatedProducts(const char* upgrade_code, uint32_t index,
@@ -376,16 +399,16 @@ class Win32Os final : public Os {
     if (::MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, 256) == 0) return ::GetLastError();
     DWORD size = 256;
     while (true) {
-      std::unique_ptr<wchar_t[]> wide(new wchar_t[size]);
+      std::vector<wchar_t> wide(size);
       DWORD length = size;
-      UINT result = msi.get_property(session, wide_name, wide.get(), &length);
+      UINT result = msi.get_property(session, wide_name, wide.data(), &length);
       if (result == ERROR_MORE_DATA) {
         size = length + 1;  // `length` is now the value's, terminator left out
         continue;
       }
       if (result != ERROR_SUCCESS) return result;
-      return AnsiText(wide.get(), static_cast<int>(length), value) ? ERROR_SUCCESS
-                                                                   : ::GetLastError();
+      return AnsiText(wide.data(), static_cast<int>(length), value) ? ERROR_SUCCESS
+                                                                    : ::GetLastError();
     }
   }
 

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <string_view>
 
-// An opaque value every logging call takes first; the log ignores it.
+// Whose line it is, the first value of every logging call: 0 for the front
+// end (setup.exe, fwcheck), otherwise the installer session (MSIHANDLE) of a
+// custom action, whose lines also go to msiexec's log (SetLogRelay).
 using LogHandle = uint32_t;
 
 // A file output stream with the states of a standard one: closed or open,

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint32_t kModulePathStart = 2048;
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 // The most UTF-16 code units a process's command line can have, terminator
 // included.
@@ -19,32 +18,6 @@ constexpr char kUsageText[] =
     "Command line parameters: \n /? , /h usage instructions\n /L Language ID \n/S Hide "
     "initialization dialog for silent mode use /S /v/qn \n /V Parameters for MsiExec.exe\n";
 
-// The program's full path, never cut: a path that does not fit is read again
-// into a larger buffer. Empty when it cannot be read whole.
-std::string ModulePath() {
-  std::vector<char> buffer;
-  for (uint32_t size = kModulePathStart; size <= os::kMaxPath; size *= 2) {
-    buffer.assign(size, '\0');
-    uint32_t length = os::Current().ModuleFileName(buffer.data(), size);
-    if (length == 0) return "";
-    if (length < size) return std::string(buffer.data(), length);
-  }
-  return "";
-}
-
-// The system directory followed by a backslash, or empty.
-std::string SystemDirectoryWithSlash() {
-  std::vector<char> buffer(260);
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    uint32_t length =
-        os::Current().SystemDirectory(buffer.data(), static_cast<uint32_t>(buffer.size()));
-    if (length == 0) return "";
-    if (length < buffer.size()) return std::string(buffer.data(), length) + "\\";
-    buffer.assign(length, '\0');  // too small: `length` is the size it needs
-  }
-  return "";
-}
-
 }  // namespace
 
 std::string GetSetupDirectory(int& err) {
@@ -53,9 +26,12 @@ std::string GetSetupDirectory(int& err) {
     err = kSetupNoModuleHandle;
     return "";
   }
-  std::string path = ModulePath();
+  std::string path;
+  // Read as into the 8-bit call's largest buffer: a path of kMaxPath bytes or
+  // more counts as not available.
+  bool whole = os::Current().ModulePath(&path) && path.size() < os::kMaxPath;
   size_t lastSlash = path.rfind('\\');
-  if (lastSlash == std::string::npos) {
+  if (!whole || lastSlash == std::string::npos) {
     err = kSetupNoModulePath;
     return "";
   }
@@ -73,29 +49,19 @@ void ShowUsage() {
   }
 }
 
-size_t Utf16Length(std::string_view utf8) {
-  size_t units = 0;
-  for (char c : utf8) {
-    auto byte = static_cast<unsigned char>(c);
-    if ((byte & 0xC0) != 0x80) ++units;  // continuation bytes add nothing
-    if (byte >= 0xF0) ++units;           // beyond the first plane: a surrogate pair
-  }
-  return units;
-}
-
 int RunMsiexec(const std::string& file, const std::string& parameters) {
   // By its full path: a copy planted beside the package or in the current
   // folder must never run.
-  std::string systemDirectory = SystemDirectoryWithSlash();
-  if (systemDirectory.empty()) {
+  std::string systemDirectory;
+  if (!os::Current().SystemDirectory(&systemDirectory)) {
     LogMessage(0, "RunMsiexec: no system directory, msiexec not started");
     return kSetupMsiexecNotStarted;
   }
-  std::string program = systemDirectory + file;
+  std::string program = systemDirectory + "\\" + file;
   std::string command = program + " " + parameters;
   // The system would cut a longer command line and msiexec would run what is
   // left of it. The shell puts the program in quotes; the terminator counts.
-  size_t length = Utf16Length(command);
+  size_t length = os::Current().Utf16Length(command);
   if (length + 2 + 1 > kMaxCommandLine) {
     LogMessageNumber(0, "RunMsiexec: command too long, not started: [1] characters",
                      static_cast<uint32_t>(length));

@@ -1,9 +1,7 @@
 // The setup program's entry and whole run: directory, translation, msiexec.
 #pragma once
 
-#include <cstddef>
 #include <string>
-#include <string_view>
 
 #include "platform/os.h"
 
@@ -24,11 +22,6 @@ std::string GetSetupDirectory(int& err);
 
 // Shows the usage box unless the run is silent.
 void ShowUsage();
-
-// The UTF-16 code units of `utf8`, what the system counts in a command line:
-// two for a character of four bytes, one for any other. The program's 8-bit
-// text is UTF-8, the code page its manifest asks for.
-size_t Utf16Length(std::string_view utf8);
 
 // Starts `file` from the system directory with `parameters`, waits for it and
 // returns its exit code; kSetupMsiexecNotStarted when no process started or

@@ -71,23 +71,14 @@ class FakeSetupOs : public os::ForwardingOs {
     return true;
   }
 
-  uint32_t ModuleFileName(char* buffer, uint32_t size) override {
-    return CopyOut(module_path, buffer, size);
+  bool ModulePath(std::string* path) override {
+    *path = module_path;
+    return !module_path.empty();
   }
 
-  uint32_t SystemDirectory(char* buffer, uint32_t size) override {
-    if (system_directory.size() >= size) return static_cast<uint32_t>(system_directory.size() + 1);
-    return CopyOut(system_directory, buffer, size);
-  }
-
- private:
-  // GetModuleFileNameA's way: a cut copy and `size` when it does not fit.
-  static uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
-    if (text.empty()) return 0;
-    size_t copied = text.size() < size ? text.size() : size - 1;
-    std::memcpy(buffer, text.data(), copied);
-    buffer[copied] = '\0';
-    return text.size() < size ? static_cast<uint32_t>(copied) : size;
+  bool SystemDirectory(std::string* path) override {
+    *path = system_directory;
+    return !system_directory.empty();
   }
 };
 
@@ -160,15 +151,13 @@ class FakeInstallerSession : public os::ForwardingOs {
     return os::kErrorSuccess;
   }
 
-  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
+  bool FullPathName(const char* path, std::string* full) override {
     std::filesystem::path given(path);
     if (current_folder.empty() || given.is_absolute() || given.has_root_directory()) {
-      return ForwardingOs::FullPathName(path, buffer, size);
+      return ForwardingOs::FullPathName(path, full);
     }
-    std::string full = (std::filesystem::path(current_folder) / given).make_preferred().string();
-    if (full.size() >= size) return static_cast<uint32_t>(full.size() + 1);
-    std::memcpy(buffer, full.c_str(), full.size() + 1);
-    return static_cast<uint32_t>(full.size());
+    *full = (std::filesystem::path(current_folder) / given).make_preferred().string();
+    return true;
   }
 
   // An atom is its name's place in the table, past the system's numbers.

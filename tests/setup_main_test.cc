@@ -92,23 +92,33 @@ TEST_F(SetupMainTest, RunsMsiexecFromTheSystemDirectoryAndReturnsItsCodeUnchange
 TEST_F(SetupMainTest, CommandLengthLimit) {
   const std::string start = "C:\\windows\\system32\\msiexec.exe /package C:\\pkg\\drv.msi  ";
   // The shell adds quotes around the program and the system a terminator; the
-  // system counts UTF-16 code units, two for a character beyond the first plane.
+  // system counts the UTF-16 code units it makes of the program's code page:
+  // UTF-8 natively, the system's (1252) in the Windows test program, which
+  // has no UTF-8 manifest. There every byte is a character of one unit.
   struct Case {
     size_t length;
     std::string character;
-    size_t units;
+    size_t utf8_units, ansi_units;
     bool starts;
   };
   // clang-format off
   const Case cases[] = {
-      {32763, "p", 1, true},          {32764, "p", 1, true},
-      {32765, "p", 1, false},         {32767, "p", 1, false},
-      {32768, "p", 1, false},         {32764, "\u4e2d", 1, true},
-      {32765, "\u4e2d", 1, false},    {32764, "\U0001F600", 2, true},
-      {32765, "\U0001F600", 2, false},
+      {32763, "p", 1, 1, true},               {32764, "p", 1, 1, true},
+      {32765, "p", 1, 1, false},              {32767, "p", 1, 1, false},
+      {32768, "p", 1, 1, false},              {32764, "\u4e2d", 1, 3, true},
+      {32765, "\u4e2d", 1, 3, false},         {32764, "\U0001F600", 2, 4, true},
+      {32765, "\U0001F600", 2, 4, false},     {32764, "\xb0", 1, 1, true},
+      {32765, "\xb0", 1, 1, false},           {32764, "\xff", 1, 1, true},
+      {32765, "\xff", 1, 1, false},
   };
   // clang-format on
-  for (const auto& [length, character, units, starts] : cases) {
+#ifdef _WIN32
+  constexpr bool kUtf8 = false;
+#else
+  constexpr bool kUtf8 = true;
+#endif
+  for (const auto& [length, character, utf8_units, ansi_units, starts] : cases) {
+    size_t units = kUtf8 ? utf8_units : ansi_units;
     fake_.shell_file.clear();
     size_t count = length - start.size();
     std::string passed(count % units, 'p');
@@ -121,6 +131,18 @@ TEST_F(SetupMainTest, CommandLengthLimit) {
       EXPECT_TRUE(fake_.shell_file + " " + fake_.shell_parameters == start + passed) << label;
     }
   }
+}
+
+// A handle closes through the backend that made it, also once another one is
+// current: a fake's handle never reaches the real CloseHandle.
+TEST_F(SetupMainTest, HandleClosesThroughTheBackendThatMadeIt) {
+  os::UniqueHandle made(kFakeProcess), received;
+  *received.receive() = kFakeProcess + 1;
+  FakeRunOs later;
+  os::ScopedOs scoped(later);
+  made.reset();
+  received.reset();
+  EXPECT_EQ(fake_.closed, (std::vector<os::Handle>{kFakeProcess, kFakeProcess + 1}));
 }
 
 TEST_F(SetupMainTest, ShellShowsNoErrorBoxInASilentRun) {

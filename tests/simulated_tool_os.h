@@ -44,7 +44,7 @@ class SimulatedToolOs : public os::ForwardingOs {
   bool read_wait_fails = false;  // a read's own wait for the program
   int failing_read = -1;         // index of the read that fails
   // FullPathName: a path with a drive is full, any other is taken from
-  // `current_folder`; when not 0, `full_path_length` is the length it claims.
+  // `current_folder`; when not 0, `full_path_length` is the length it has.
   bool full_path_fails = false;
   std::string current_folder = "C:\\work";
   uint32_t full_path_length = 0;
@@ -165,13 +165,11 @@ class SimulatedToolOs : public os::ForwardingOs {
     }
   }
 
-  uint32_t FullPathName(const char* path, char* buffer, uint32_t size) override {
-    if (full_path_fails) return 0;
-    std::string full = std::strchr(path, ':') != nullptr ? path : current_folder + "\\" + path;
-    if (full_path_length != 0) return full_path_length;
-    if (full.size() >= size) return static_cast<uint32_t>(full.size() + 1);
-    std::memcpy(buffer, full.c_str(), full.size() + 1);
-    return static_cast<uint32_t>(full.size());
+  bool FullPathName(const char* path, std::string* full) override {
+    if (full_path_fails) return false;
+    *full = std::strchr(path, ':') != nullptr ? path : current_folder + "\\" + path;
+    if (full_path_length != 0) full->resize(full_path_length, 'x');
+    return true;
   }
 
  private:

@@ -61,19 +61,10 @@ bool TakeRestartMarker(const std::string& marker) {
 
 // `folder` made full against the current folder; false when it cannot be.
 bool MakeFull(std::string* folder) {
-  std::string full(260, '\0');
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    uint32_t length =
-        os::Current().FullPathName(folder->c_str(), &full[0], static_cast<uint32_t>(full.size()));
-    if (length == 0) return false;
-    if (length < full.size()) {
-      full.resize(length);
-      *folder = full;
-      return true;
-    }
-    full.assign(length, '\0');  // the size it needs, terminator included
-  }
-  return false;
+  std::string full;
+  if (!os::Current().FullPathName(folder->c_str(), &full)) return false;
+  *folder = full;
+  return true;
 }
 
 // What CheckFirmware sets, so that no value of an earlier run or of the

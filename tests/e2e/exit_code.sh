@@ -31,12 +31,14 @@ rm -f "$WINEPREFIX/drive_c/$(dirname "$sample_installed_file")"
 make_package "$package" "build 1"
 languages=()
 for _ in $(seq 4000); do languages+=(/L); done
-# expect_command_length LENGTH CODE: msiexec's path, a blank and the
-# parameters make LENGTH characters; the last parameter is END=1.
+# expect_command_length LENGTH CODE [CHARACTER]: msiexec's path, a blank and
+# the parameters, padded with CHARACTER (p), make LENGTH characters; the last
+# parameter is END=1.
 expect_command_length() {
   local start padding
   start="C:\\windows\\system32\\msiexec.exe /package $(winepath -w "$package")\\drv.msi $(printf ' /g %.0s' "${languages[@]}") /qn /l*v msiexec.log PAD="
-  padding=$(head -c $(($1 - ${#start} - 6)) /dev/zero | tr '\0' p)
+  printf -v padding '%*s' $(($1 - ${#start} - 6)) ''
+  padding=${padding// /${3:-p}}
   rm -f "$package/msiexec.log"
   run_setup "$package" /S "${languages[@]}" "/v/qn /l*v msiexec.log PAD=$padding END=1"
   expect_eq "$CODE" "$2" "a command of $1 characters: exit code"
@@ -50,6 +52,11 @@ expect_eq "$CODE" 0 "uninstall: exit code"
 expect_command_length 32765 1
 [ ! -e "$package/msiexec.log" ] || fail "msiexec ran with a command too long"
 ! product_installed "${SAMPLE_CODES[1]}" || fail "a command too long installed the product"
+# Without the UTF-8 manifest, in code page 1252, "°" and "ÿ" are one unit each.
+"$root/tests/without_utf8_code_page.py" "$SETUP_EXE" "$package/setup.exe"
+expect_command_length 32765 1 °
+expect_command_length 32764 0 ÿ
+run_setup "$package" /S /x /v/qn
 
 # A package code left out: the /x in its place counts as missing, so nothing
 # starts, rather than /x taken for the code and the product installed.
