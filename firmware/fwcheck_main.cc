@@ -85,6 +85,7 @@ void RunRequestedCheck(const Options& options, FirmwareCheckReport* report, std:
       CheckRequestFor(options.toolDirectory, options.update, options.oemFilter, list.data(),
                       static_cast<int32_t>(list.size()), supportedList);
   request.timeoutMs = options.timeoutMs;
+  request.shareConsole = true;
   RunFirmwareCheck(0, request, report);
   verdict->report = report;
   verdict->reason = FirmwareCheckFailureReason(request, *report);

@@ -90,15 +90,21 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request, bool wit
   bool updateRequired = false;
   char output[kFwOutputCapacity] = {};
   uint32_t totalRead = 0;
-  RunDetails details;
-  // A firmware update cut short can leave a device unusable: never in update mode.
-  details.time_limit_ms = query ? request.timeoutMs : 0;
-  details.tick = request.tick;
-  int32_t runResult = run_cmd(handle, toolPath, commandLine, output,
-                              static_cast<int32_t>(kFwOutputCapacity), &totalRead, false, &details);
-  report->toolEnded = details.ended;
-  report->toolExitCodeKnown = details.exit_code_known;
-  report->toolExitCode = details.exit_code;
+  RunRequest run;
+  run.timeLimitMs = request.timeoutMs;
+  run.tick = request.tick;
+  // A firmware update cut short can leave a device unusable: nothing ends it.
+  run.mayBeEnded = query;
+  // Never an update's: a Ctrl+C or a closed window in a shared console
+  // would end the tool as well.
+  bool shareConsole = query && request.shareConsole && os::Current().HasConsole();
+  RunReport ran;
+  int32_t runResult =
+      run_cmd(handle, toolPath, commandLine, output, static_cast<int32_t>(kFwOutputCapacity),
+              &totalRead, shareConsole, run, &ran);
+  report->toolEnded = ran.ended;
+  report->toolExitCodeKnown = ran.exitCodeKnown;
+  report->toolExitCode = ran.exitCode;
   report->timedOut = runResult == PROC_TIMED_OUT;
   if (IsRunnerFailure(runResult)) {
     return Fail(handle, report, kFwUpToDate, runResult,

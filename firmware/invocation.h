@@ -29,9 +29,12 @@ struct FirmwareCheckRequest {
   // Query mode only: the tool is ended once this many milliseconds have
   // passed. 0 waits without limit; update mode always does.
   uint32_t timeoutMs = 0;
-  // Called while the tool runs (RunTick). In update mode it must answer
-  // true: an update is never ended early.
+  // Called while the tool runs (RunTick). Its asking to stop ends a query;
+  // in update mode it is logged and ignored: an update is never ended early.
   RunTick tick;
+  // A query's tool may share this program's console, when there is one
+  // (fwcheck sets it): no console of its own to start for every check.
+  bool shareConsole = false;
 };
 
 // The request for one check, however it is started (timeout and tick left

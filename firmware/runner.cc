@@ -21,28 +21,38 @@ constexpr uint32_t kRestLimitMs = 500;
 // A program ended at its time limit is waited for at most this long.
 constexpr uint32_t kEndWaitMs = 5000;
 
-// One call of run_cmd: its handles, its chunk buffer and what it found out.
+// What the collection itself gave, before a failed read or an unseen end
+// counts: the result as the log shows it once the program is done.
+int CollectionResult(const RunReport& report) {
+  if (report.timedOut || report.stopped) return PROC_TIMED_OUT;
+  return report.overflowed ? PROC_OUTPUT_COPY_FAILED : 0;
+}
+
+// One call of run_cmd: its handles and its chunk buffer. What it finds out
+// goes to the report as it happens; the result follows from that alone.
 class CommandRun {
  public:
   CommandRun(LogHandle handle, char* output, int32_t capacity, uint32_t* total_read,
-             RunDetails* details)
+             const RunRequest& request, RunReport* report)
       : handle_(handle),
         output_(output),
         capacity_(capacity),
         total_read_(total_read),
-        details_(details) {}
+        request_(request),
+        report_(report) {}
 
-  int Run(const char* application, char* command_line, bool console_window) {
-    if (!os::Current().MakePipe(read_end_.receive(), write_end_.receive(), read_event_.receive())) {
-      return PROC_PIPE_CREATE_FAILED;
-    }
-    if (os::Current().StartProcess(application, command_line, console_window, write_end_.get(),
-                                   process_.receive())) {
+  void Run(const char* application, char* command_line, bool console_window) {
+    report_->pipeMade =
+        os::Current().MakePipe(read_end_.receive(), write_end_.receive(), read_event_.receive());
+    if (!report_->pipeMade) return;
+    report_->started = os::Current().StartProcess(application, command_line, console_window,
+                                                  write_end_.get(), process_.receive());
+    if (report_->started) {
       // From now on only the program and what it starts hold the write end,
       // so the pipe closes when they are done with it.
       write_end_.reset();
-      if (details_->time_limit_ms != 0) {
-        time_limit_at_ = os::Current().TickCount() + details_->time_limit_ms;
+      if (request_.timeLimitMs != 0 && request_.mayBeEnded) {
+        time_limit_at_ = os::Current().TickCount() + request_.timeLimitMs;
       }
       Collect();
       Report();
@@ -52,10 +62,8 @@ class CommandRun {
       LogMessageParam(handle_, "run_cmd: Failed to create the process for running [1]",
                       command_line);
       LogMessageNumber(handle_, "run_cmd: the system's error is [1]", error);
-      result_ = PROC_CREATE_FAILED;
     }
     Finish(command_line);
-    return result_;
   }
 
  private:
@@ -71,8 +79,8 @@ class CommandRun {
   void Collect() {
     uint64_t next_round = os::Current().TickCount() + kProgressIntervalMs;
     uint64_t next_end_check = 0;
-    if (details_->tick.call != nullptr && details_->tick.interval_ms != 0) {
-      next_tick_ = os::Current().TickCount() + details_->tick.interval_ms;
+    if (request_.tick.call != nullptr && request_.tick.intervalMs != 0) {
+      next_tick_ = os::Current().TickCount() + request_.tick.intervalMs;
     }
     for (;;) {
       Event event = Await(std::min({next_round, time_limit_at_, next_tick_}));
@@ -101,7 +109,7 @@ class CommandRun {
       if (outcome == Outcome::kEnded) {
         CollectRest();
       } else {
-        end_unseen_ = true;
+        report_->endUnseen = true;
       }
       return;
     }
@@ -116,7 +124,7 @@ class CommandRun {
     }
     os::ReadStatus status = Read(process_.get(), MsUntil(deadline));
     if (status == os::ReadStatus::kFailed) {
-      read_failed_ = true;
+      report_->readFailed = true;
       return Event::kStop;
     }
     if (status == os::ReadStatus::kProcessWaitFailed) return Event::kWaitFailed;
@@ -148,9 +156,9 @@ class CommandRun {
       LogMessage(handle_, "run_cmd: process did not complete waiting ...");
       return wait == os::kWaitTimeout ? Outcome::kRunning : Outcome::kUnknown;
     }
-    details_->ended = true;
-    details_->exit_code_known = exit_code_known;
-    details_->exit_code = exit_code;
+    report_->ended = true;
+    report_->exitCodeKnown = exit_code_known;
+    report_->exitCode = exit_code;
     process_.reset();
     LogMessageParam(
         handle_, "run_cmd: since the process ended closing the handle and read from pipe [1]", "");
@@ -158,27 +166,30 @@ class CommandRun {
   }
 
   // The caller's call, once its time has come. A false answer moves the time
-  // limit to now.
+  // limit to now, in a run that may be ended.
   void CallTick(uint64_t now) {
     if (now < next_tick_) return;
-    next_tick_ = now + details_->tick.interval_ms;
-    if (!details_->tick.call(details_->tick.context)) {
-      stopped_ = true;
-      time_limit_at_ = now;
+    next_tick_ = now + request_.tick.intervalMs;
+    if (request_.tick.call(request_.tick.context)) return;
+    if (!request_.mayBeEnded) {
+      LogMessage(handle_, "run_cmd: the caller asked to stop, but this run is never ended");
+      return;
     }
+    stop_asked_ = true;
+    time_limit_at_ = now;
   }
 
   // Ends the program that outlived its time limit and waits a little for its
   // end, so that it has stopped when the caller hears of it.
   void EndAtTimeLimit() {
-    LogMessage(handle_, stopped_ ? "run_cmd: the caller stopped the run, ending the process"
-                                 : "run_cmd: the time limit passed, ending the process");
+    LogMessage(handle_, stop_asked_ ? "run_cmd: the caller stopped the run, ending the process"
+                                    : "run_cmd: the time limit passed, ending the process");
+    (stop_asked_ ? report_->stopped : report_->timedOut) = true;
     if (os::Current().TerminateProcess(process_.get(), PROC_TIMED_OUT)) {
       os::Current().WaitForProcess(process_.get(), kEndWaitMs);
     } else {
       LogMessageParam(handle_, "run_cmd: TerminateProcess failed", "");
     }
-    result_ = PROC_TIMED_OUT;
   }
 
   // Collects what the ended program left in the pipe. Stops once the pipe is
@@ -188,7 +199,7 @@ class CommandRun {
     for (;;) {
       os::ReadStatus status = Read(os::kNoHandle, 0);
       if (status == os::ReadStatus::kFailed) {
-        read_failed_ = true;
+        report_->readFailed = true;
         return;
       }
       if (status != os::ReadStatus::kData) return;
@@ -212,35 +223,33 @@ class CommandRun {
   // next write, perhaps in the middle of a firmware update.
   void Append() {
     *total_read_ += chunk_length_;
-    if (chunk_length_ == 0 || output_full_) return;  // an empty write, or no room left
+    if (chunk_length_ == 0 || report_->overflowed) return;  // an empty write, or no room left
     text::Result appended = text::AppendBounded(output_, Capacity(), chunk_, chunk_length_);
     LogMessage(handle_, "run_cmd: copy  temp buffer to the main buffer");
     if (appended == text::kOk) return;
     LogMessage(handle_, "run_cmd: failed to copy the temp buffer to the main buffer");
-    output_full_ = true;
-    result_ = PROC_OUTPUT_COPY_FAILED;
+    report_->overflowed = true;
   }
 
   void Report() {
     LogMessageNumber(handle_, "run_cmd: WaitForSingleObject return value is [1]", last_wait_);
-    LogMessageNumber(handle_, "run_cmd: exit code is [1]", static_cast<uint32_t>(result_));
-    if (read_failed_) {
+    LogMessageNumber(handle_, "run_cmd: exit code is [1]",
+                     static_cast<uint32_t>(CollectionResult(*report_)));
+    if (report_->readFailed) {
       LogMessage(handle_, "run_cmdA: set exit code to PROC_PIPE_READ_FAILED ");
-      result_ = PROC_PIPE_READ_FAILED;
       return;
     }
     LogMessageParam(handle_, "run_cmdA: output is  [1]", OutputText());
     LogMessage(handle_, "run_cmdA: complete to print the output");
-    // Its end never seen, the result is its exit code as it stands now.
-    if (end_unseen_) {
+    // Its end never seen, its exit code as it stands now may tell the result.
+    if (report_->endUnseen) {
       uint32_t exit_code = 0;
       if (os::Current().ExitCodeOfProcess(process_.get(), &exit_code)) {
-        details_->exit_code_known = true;
-        details_->exit_code = exit_code;
+        report_->exitCodeKnown = true;
+        report_->exitCode = exit_code;
       } else {
         LogMessageParam(handle_, "run_cmd: GetExitCodeProcess failed", "");
       }
-      result_ = static_cast<int>(exit_code);
     }
   }
 
@@ -251,7 +260,8 @@ class CommandRun {
     read_end_.reset();
     read_event_.reset();
     LogMessageParam(handle_, "run_cmd: cmd [1] ended", command_line);
-    LogMessageNumber(handle_, "run_cmdA: exit code is [1]", static_cast<uint32_t>(result_));
+    LogMessageNumber(handle_, "run_cmdA: exit code is [1]",
+                     static_cast<uint32_t>(RunResult(*report_)));
   }
 
   size_t Capacity() const { return capacity_ > 0 ? static_cast<size_t>(capacity_) : 0; }
@@ -266,7 +276,8 @@ class CommandRun {
   char* const output_;
   const int32_t capacity_;
   uint32_t* const total_read_;
-  RunDetails* const details_;
+  const RunRequest& request_;
+  RunReport* const report_;
 
   os::UniqueHandle read_end_;
   os::UniqueHandle write_end_;
@@ -277,31 +288,40 @@ class CommandRun {
   bool pipe_open_ = true;
   // Until a round, the program has not been seen to end.
   uint32_t last_wait_ = os::kWaitTimeout;
-  bool read_failed_ = false;
-  bool output_full_ = false;
-  bool end_unseen_ = false;
-  int result_ = 0;
   uint64_t time_limit_at_ = UINT64_MAX;  // no limit
   uint64_t next_tick_ = UINT64_MAX;      // no call
-  bool stopped_ = false;                 // the caller's call asked to stop
+  bool stop_asked_ = false;              // the caller's call asked to stop
 };
 
 }  // namespace
 
-int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
-            int32_t capacity, uint32_t* total_read, bool console_window) {
-  RunDetails details;
-  return run_cmd(handle, application, command_line, output, capacity, total_read, console_window,
-                 &details);
+int RunResult(const RunReport& report) {
+  if (!report.pipeMade) return PROC_PIPE_CREATE_FAILED;
+  if (!report.started) return PROC_CREATE_FAILED;
+  if (report.readFailed) return PROC_PIPE_READ_FAILED;
+  int collected = CollectionResult(report);
+  // Its end never seen, its exit code as it stood at the end is the result,
+  // but never over a failure: an output that did not fit is no success.
+  if (collected == 0 && report.endUnseen && report.exitCodeKnown) {
+    return static_cast<int>(report.exitCode);
+  }
+  return collected;
 }
 
 int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
-            int32_t capacity, uint32_t* total_read, bool console_window, RunDetails* details) {
+            int32_t capacity, uint32_t* total_read, bool console_window) {
+  RunReport report;
+  return run_cmd(handle, application, command_line, output, capacity, total_read, console_window,
+                 RunRequest{}, &report);
+}
+
+int run_cmd(LogHandle handle, const char* application, char* command_line, char* output,
+            int32_t capacity, uint32_t* total_read, bool console_window, const RunRequest& request,
+            RunReport* report) {
   *total_read = 0;
-  details->ended = false;
-  details->exit_code_known = false;
-  details->exit_code = 0;
+  *report = RunReport{};
   LogMessageParam(handle, "run_cmd: started cmd [1]", command_line);
-  return CommandRun(handle, output, capacity, total_read, details)
+  CommandRun(handle, output, capacity, total_read, request, report)
       .Run(application, command_line, console_window);
+  return RunResult(*report);
 }

@@ -95,6 +95,10 @@ class Os {
   // An environment variable, its name matched without regard to case. False
   // when it does not exist or cannot be read.
   virtual bool EnvironmentValue(const char* name, std::string* value) = 0;
+  // Whether the program is attached to a console, with a window or without
+  // one (GetConsoleProcessList): a child started with creation flags 0 then
+  // shares it rather than getting a console, and a window, of its own.
+  virtual bool HasConsole() = 0;
 
   // --- Shell and user interface.
   // ShellExecuteExA of `file` with `parameters` and SEE_MASK_NOCLOSEPROCESS,
@@ -126,8 +130,10 @@ class Os {
   virtual bool MakePipe(Handle* read_end, Handle* write_end, Handle* read_event) = 0;
   // CreateProcessA of `command_line` (program taken from it when
   // `application` is null), standard input the null device, standard output
-  // and standard error `output`, no other handle inherited. Without
-  // `console_window` the child gets no console window (CREATE_NO_WINDOW).
+  // and standard error `output`, no other handle inherited. With
+  // `console_window`, creation flags 0: the child shares this program's
+  // console, or gets one of its own with a window when there is none; without
+  // it, a console of its own with no window (CREATE_NO_WINDOW).
   // The child's thread handle is closed at once; `process` is its process.
   virtual bool StartProcess(const char* application, char* command_line, bool console_window,
                             Handle output, Handle* process) = 0;
@@ -242,6 +248,7 @@ class ForwardingOs : public Os {
   bool EnvironmentValue(const char* name, std::string* value) override {
     return next_.EnvironmentValue(name, value);
   }
+  bool HasConsole() override { return next_.HasConsole(); }
   Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) override {
     return next_.ShellExecuteProcess(file, parameters, no_ui);
   }

@@ -187,6 +187,9 @@ class PosixOs final : public Os {
     return false;
   }
 
+  // The stand-in starts every program alike: there is no console to share.
+  bool HasConsole() override { return false; }
+
   // The stand-in's shell shows no error box, so `no_ui` changes nothing.
   Handle ShellExecuteProcess(const char* file, const char* parameters, bool) override {
     std::string line = std::string("program ") + (parameters ? parameters : "");

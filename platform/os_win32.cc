@@ -231,6 +231,11 @@ class Win32Os final : public Os {
     return TextOf(read, value);
   }
 
+  bool HasConsole() override {
+    DWORD process = 0;
+    return ::GetConsoleProcessList(&process, 1) != 0;
+  }
+
   Handle ShellExecuteProcess(const char* file, const char* parameters, bool no_ui) override {
     SHELLEXECUTEINFOA info{};
     info.cbSize = sizeof(info);

@@ -444,4 +444,23 @@ TEST(InvocationTest, TimeLimitEndsOnlyAQuery) {
   }
 }
 
+// A query's tool shares the console only when asked and there is one; an
+// update's never does.
+TEST(InvocationTest, OnlyAQueryMayShareTheConsole) {
+  // update, asked to share, a console to share; shared
+  const bool cases[][4] = {{false, true, true, true},
+                           {false, true, false, false},
+                           {false, false, true, false},
+                           {true, true, true, false}};
+  for (const auto& c : cases) {
+    SimulatedToolOs tool;
+    tool.WriteChunks({kUpToDate});
+    tool.has_console = c[2];
+    FirmwareCheckRequest request = Request(c[0]);
+    request.shareConsole = c[1];
+    CheckScripted(tool, request);
+    EXPECT_EQ(tool.started_with_console, c[3]) << c[0] << c[1] << c[2];
+  }
+}
+
 }  // namespace

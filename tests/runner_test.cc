@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
@@ -40,7 +41,7 @@ struct Outcome {
   bool wrote_past_capacity = false;
   std::vector<std::string> log;
   std::chrono::milliseconds took{0};
-  RunDetails details;
+  RunReport report;
 };
 
 struct Call {
@@ -57,8 +58,7 @@ struct Call {
   std::string initial_text;
   const char* application;
   bool console_window;
-  uint32_t time_limit_ms = 0;
-  RunTick tick;
+  RunRequest request;
 };
 
 // Runs `call` without capturing the log, so that it can run on any thread.
@@ -68,11 +68,9 @@ Outcome RunUnlogged(const Call& call) {
   std::string command_line = call.command_line;
   Outcome outcome;
   auto start = std::chrono::steady_clock::now();
-  outcome.details.time_limit_ms = call.time_limit_ms;
-  outcome.details.tick = call.tick;
   outcome.result =
       run_cmd(kLogHandle, call.application, &command_line[0], buffer.data(), call.capacity,
-              &outcome.total_read, call.console_window, &outcome.details);
+              &outcome.total_read, call.console_window, call.request, &outcome.report);
   outcome.took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
   outcome.output = buffer.data();
@@ -109,6 +107,22 @@ bool IsReportStart(const std::string& text) {
     if (text[i] != child::ReportByte(i)) return false;
   }
   return true;
+}
+
+// The result from what a run found out: the first failure in the order of
+// runner.h's rules; the exit code only for an end never seen.
+TEST(RunResultTest, FollowsTheFactsInOrder) {
+  // The facts: pipe made, started, ended, exit code known, exit code,
+  // overflowed, timed out, stopped, read failed, end unseen.
+  const std::pair<RunReport, int> cases[] = {
+      {{true, true, false, false, 0, true, false, false, true}, PROC_PIPE_READ_FAILED},
+      {{true, true, false, false, 0, true, true}, PROC_TIMED_OUT},
+      {{true, true, false, true, 7, true, false, false, false, true}, PROC_OUTPUT_COPY_FAILED},
+      {{true, true, false, true, 259, false, false, false, false, true}, 259},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(RunResult(cases[i].first), cases[i].second) << "row " << i + 1;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -215,7 +229,7 @@ TEST(SimulatedRunTest, AppendsChunksWithinTheCapacity) {
     EXPECT_EQ(outcome.output, c.output);
     EXPECT_EQ(outcome.total_read, c.total_read);
     EXPECT_FALSE(outcome.wrote_past_capacity);
-    EXPECT_TRUE(outcome.details.ended);
+    EXPECT_TRUE(outcome.report.ended);
     EXPECT_EQ(program.now(), program.ends_at_ms);
     EXPECT_EQ(Count(outcome.log, "run_cmd: failed to copy the temp buffer to the main buffer"),
               c.result == PROC_OUTPUT_COPY_FAILED ? 1 : 0);
@@ -325,7 +339,8 @@ TEST(SimulatedRunTest, AFailedExitCodeQuestionIsLoggedAsZero) {
 // Without a working wait, on its own or within a read, the exit code tells
 // the end: any value but 259 (STILL_ACTIVE) takes the program as ended, and
 // so does one that cannot be read. Only a 259 leaves its end unseen: the
-// result is then the exit code as it stands at the end of the run.
+// result is then the exit code as it stands at the end of the run, unless
+// the output did not fit.
 TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
   struct Case {
     const char* name;
@@ -337,6 +352,7 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
     bool ended;
     bool exit_code_known;
     uint32_t exit_code;
+    int32_t capacity = 4096;
   };
   // clang-format off
   const Case cases[] = {
@@ -351,6 +367,8 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
       {"in a read, it has ended", true, 5000, false, {7}, 0, true, true, 7},
       {"in a read, it still runs", true, 5000, false, {}, static_cast<int>(os::kStillActive),
        false, true, os::kStillActive},
+      {"in a read, it still runs, its output did not fit", true, 5000, false, {},
+       PROC_OUTPUT_COPY_FAILED, false, true, os::kStillActive, 3},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -363,13 +381,13 @@ TEST(SimulatedRunTest, AFailedWaitLeavesTheEndToTheExitCode) {
     program.read_wait_fails = c.in_read;
     program.exit_code_fails = c.exit_code_fails;
     program.first_exit_codes = c.first_exit_codes;
-    Outcome outcome = RunSimulated(program);
+    Outcome outcome = RunSimulated(program, {"tool.exe --no", c.capacity});
 
     EXPECT_EQ(outcome.result, c.result);
-    EXPECT_EQ(outcome.output, "out");
-    EXPECT_EQ(outcome.details.ended, c.ended);
-    EXPECT_EQ(outcome.details.exit_code_known, c.exit_code_known);
-    EXPECT_EQ(outcome.details.exit_code, c.exit_code);
+    EXPECT_EQ(outcome.output, std::string("out").substr(0, c.capacity - 1));
+    EXPECT_EQ(outcome.report.ended, c.ended);
+    EXPECT_EQ(outcome.report.exitCodeKnown, c.exit_code_known);
+    EXPECT_EQ(outcome.report.exitCode, c.exit_code);
     EXPECT_EQ(Contains(outcome.log, "run_cmd: process did not complete waiting ..."), !c.ended);
     EXPECT_EQ(Contains(outcome.log,
                        "run_cmd: since the process ended closing the handle and read from pipe "),
@@ -395,8 +413,8 @@ struct TickScript {
 };
 
 // A time limit, or the caller's tick, ends a program that outlives it, quiet
-// or chatty, also one whose output no longer fits; without one, or when the
-// program ends in time, nothing is ended.
+// or chatty, also one whose output no longer fits; without one, when the
+// program ends in time, or in a run that may not be ended, nothing is ended.
 TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
   struct Case {
     const char* name;
@@ -408,6 +426,7 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     bool terminated;
     uint64_t stop_at_ms = 0;  // the tick asks to stop from then on
     int ticks = 0;            // calls of the tick, one a second
+    bool may_be_ended = true;
   };
   // clang-format off
   const Case cases[] = {
@@ -421,6 +440,8 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
       {"stopped by the tick", 0, 60000, false, 200000, PROC_TIMED_OUT, true, 3000, 3},
       {"chatty, stopped by the tick", 5000, 60000, true, 200000, PROC_TIMED_OUT, true, 3000, 3},
       {"a tick that lets it run", 0, 3500, true, 200000, 0, false, 0, 3},
+      {"never ended: the limit and the tick's stop", 2000, 3500, false, 200000, 0, false, 1000, 3,
+       false},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -432,9 +453,10 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     }
     program.ends_at_ms = c.ends_at_ms;
     Call call("tool.exe --no", c.capacity);
-    call.time_limit_ms = c.time_limit_ms;
+    call.request.timeLimitMs = c.time_limit_ms;
+    call.request.mayBeEnded = c.may_be_ended;
     TickScript tick{&program, c.stop_at_ms};
-    if (c.ticks != 0) call.tick = {TickScript::Call, &tick, 1000};
+    if (c.ticks != 0) call.request.tick = {TickScript::Call, &tick, 1000};
     Outcome outcome = RunSimulated(program, call);
 
     EXPECT_EQ(outcome.result, c.result);
@@ -444,7 +466,9 @@ TEST(SimulatedRunTest, ATimeLimitEndsTheProgram) {
     EXPECT_EQ(Contains(outcome.log, "run_cmd: the time limit passed, ending the process"),
               c.terminated && c.stop_at_ms == 0);
     EXPECT_EQ(Contains(outcome.log, "run_cmd: the caller stopped the run, ending the process"),
-              c.stop_at_ms != 0);
+              c.terminated && c.stop_at_ms != 0);
+    EXPECT_EQ(Count(outcome.log, "run_cmd: the caller asked to stop, but this run is never ended"),
+              c.may_be_ended ? 0 : c.ticks);
     EXPECT_EQ(tick.calls, c.ticks);
     if (c.terminated) {
       uint64_t end = c.stop_at_ms != 0 ? c.stop_at_ms : c.time_limit_ms;
@@ -552,8 +576,8 @@ TEST(RunnerWithProgramTest, ReadsALargeReportToTheProgramsEnd) {
     EXPECT_TRUE(IsReportStart(outcome.output));
     EXPECT_FALSE(outcome.wrote_past_capacity);
     // Its own exit code: a failed write would have ended it with 2.
-    EXPECT_TRUE(outcome.details.ended);
-    EXPECT_EQ(outcome.details.exit_code, c.exit_code);
+    EXPECT_TRUE(outcome.report.ended);
+    EXPECT_EQ(outcome.report.exitCode, c.exit_code);
     // Read as it comes: no 10-second round while the program writes.
     EXPECT_EQ(Count(outcome.log, "run_cmd: process did not complete waiting ..."), 0);
   }

@@ -34,6 +34,7 @@ class SimulatedToolOs : public os::ForwardingOs {
   uint64_t ends_at_ms = 1000;
   uint32_t exit_code = 0;
 
+  bool has_console = false;
   bool make_pipe_fails = false;
   bool start_fails = false;
   bool exit_code_fails = false;
@@ -67,6 +68,8 @@ class SimulatedToolOs : public os::ForwardingOs {
     for (const std::string& chunk : chunks) writes.push_back({writes.size(), chunk});
     ends_at_ms = chunks.size();
   }
+
+  bool HasConsole() override { return has_console; }
 
   bool MakePipe(os::Handle* read_end, os::Handle* write_end, os::Handle* read_event) override {
     if (make_pipe_fails) return false;
