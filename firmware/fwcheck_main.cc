@@ -96,9 +96,10 @@ void RunRequestedCheck(const Options& options, FirmwareCheckReport* report, std:
   if (!os::Current().FullPathName(options.toolDirectory, &folder)) folder = options.toolDirectory;
   uint32_t recorded = RecordRestartPending(folder.c_str());
   if (recorded != os::kErrorSuccess) {
-    std::fputs("fwcheck: the pending restart could not be recorded (error ", stderr);
-    std::fputs(NumberText(recorded).c_str(), stderr);
-    std::fputs(")\n", stderr);
+    std::fputs(("fwcheck: the pending restart could not be recorded (error " +
+                NumberText(recorded) + ")\n")
+                   .c_str(),
+               stderr);
   }
 }
 

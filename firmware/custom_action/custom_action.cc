@@ -30,16 +30,11 @@ void RelayToInstallerLog(LogHandle session, std::string_view first, std::string_
   }
 }
 
-void SetProperty(uint32_t session, const char* action, const char* name, const char* value) {
-  uint32_t result = os::Current().SetSessionProperty(session, name, value);
+void SetProperty(uint32_t session, const char* action, const char* name, const std::string& value) {
+  uint32_t result = os::Current().SetSessionProperty(session, name, value.c_str());
   if (result != os::kErrorSuccess) {
-    // Appended, not joined with +: the temporaries of + grew the DLL.
-    std::string line = action;
-    line += ": the property ";
-    line += name;
-    line += " could not be set (error ";
-    line += NumberText(result);
-    line += ')';
+    std::string line = std::string(action) + ": the property " + name +
+                       " could not be set (error " + NumberText(result) + ")";
     LogMessage(session, line.c_str());
   }
 }
@@ -118,13 +113,16 @@ std::string OutcomeText(const FirmwareCheckReport& report) {
 // The marker for ScheduleFirmwareRestart unless FIRMWARE_REBOOT is 0, and
 // a line that begins with `why`.
 void AskForRestart(uint32_t session, const char* why, bool restart) {
-  const char* line = "[1]: a restart is asked for";
   if (!restart) {
-    line = "[1]: FIRMWARE_REBOOT is 0: no restart is asked for";
+    LogMessageParam(session, "[1]: FIRMWARE_REBOOT is 0: no restart is asked for", why);
   } else if (os::Current().AddGlobalAtom(RestartMarker(session).c_str()) == 0) {
-    line = "[1]: the restart could not be asked for";
+    uint32_t error = os::Current().LastError();
+    LogMessage(session, (std::string(why) + ": the restart could not be asked for (error " +
+                         NumberText(error) + ")")
+                            .c_str());
+  } else {
+    LogMessageParam(session, "[1]: a restart is asked for", why);
   }
-  LogMessageParam(session, line, why);
 }
 
 // What the query found, as the check's properties and in the log. While an
@@ -138,13 +136,13 @@ void PublishCheck(uint32_t session, const FirmwareActionSettings& settings,
   bool restartPending = RestartPending(&since);
   bool updateRequired = UpdateRequiredAnswer(request, report) && !restartPending;
 
-  SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", NumberText(report.status).c_str());
-  SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", NumberText(report.result).c_str());
+  SetProperty(session, "CheckFirmware", "FIRMWARE_STATUS", NumberText(report.status));
+  SetProperty(session, "CheckFirmware", "FIRMWARE_RESULT", NumberText(report.result));
   SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_REPORTED",
-              NumberText(report.devicesReported).c_str());
+              NumberText(report.devicesReported));
   SetProperty(session, "CheckFirmware", "FIRMWARE_DEVICES_EXAMINED",
-              NumberText(report.devicesExamined).c_str());
-  SetProperty(session, "CheckFirmware", kUpdateDataProperty, EncodeUpdateData(settings).c_str());
+              NumberText(report.devicesExamined));
+  SetProperty(session, "CheckFirmware", kUpdateDataProperty, EncodeUpdateData(settings));
   std::string outcome = OutcomeText(report);
   outcome += updateRequired ? ", update required: yes" : ", update required: no";
   LogMessageParam(session, "CheckFirmware: [1]", outcome.c_str());
@@ -178,12 +176,9 @@ uint32_t CheckFirmwareOrThrow(uint32_t session) {
   // The deferred action runs elsewhere, maybe in another current folder: it
   // gets the folder the query used.
   if (!settings.toolDirectory.empty() && !MakeFull(&settings.toolDirectory)) {
-    std::string reason = "FIRMWARE_TOOL_DIR \"";
-    reason += settings.toolDirectory;
-    reason += "\" cannot be made a full path (error ";
-    reason += NumberText(os::Current().LastError());
-    reason += ')';
-    ReportCheckFailure(session, reason);
+    ReportCheckFailure(session, "FIRMWARE_TOOL_DIR \"" + settings.toolDirectory +
+                                    "\" cannot be made a full path (error " +
+                                    NumberText(os::Current().LastError()) + ")");
     return kActionSuccess;
   }
   std::vector<const char*> partNumbers;
@@ -287,10 +282,7 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
   std::string failure = FirmwareCheckFailureReason(request, report);
   uint32_t result = kActionSuccess;
   if (!failure.empty()) {
-    failure += " (";
-    failure += outcome;
-    failure += ')';
-    result = FailedUpdate(session, failure, *mustSucceed);
+    result = FailedUpdate(session, failure + " (" + outcome + ")", *mustSucceed);
   } else {
     LogMessageParam(session, "UpdateFirmware: the firmware update finished: [1]", outcome.c_str());
   }
@@ -318,7 +310,7 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
 bool ShowsRestartPrompt(uint32_t session) {
   std::string level;
   return os::Current().SessionProperty(session, "UILevel", &level) == os::kErrorSuccess &&
-         level.size() == 1 && (level[0] == '4' || level[0] == '5');
+         (level == "4" || level == "5");
 }
 
 void ScheduleFirmwareRestartOrThrow(uint32_t session) {
@@ -342,7 +334,10 @@ void ScheduleFirmwareRestartOrThrow(uint32_t session) {
     return;
   }
   LogMessageParam(session,
-                  "ScheduleFirmwareRestart: a restart is asked for at the end (REBOOT=[1])",
+                  reboot.empty() ? "ScheduleFirmwareRestart: a restart is asked for at the end "
+                                   "(the installer asks the user)"
+                                 : "ScheduleFirmwareRestart: a restart is asked for at the end "
+                                   "(REBOOT=[1])",
                   reboot.c_str());
 }
 
