@@ -173,6 +173,16 @@ expect_eq "$CODE" 3 "detection: exit code (an update is required)"
 run_line "$WORK" "$(ps_calls remediate)"
 expect_eq "$CODE" 3 "remediation: exit code (an update was made)"
 expect_eq "$(tr -d '\r' <"$tools/args.txt")" $'--no\n-u -y' "the tool's runs"
+# Until the restart the detection sees it pending and a second remediation
+# runs nothing; the wineserver's end stands in for the restart.
+run_line "$WORK" "$detect"
+expect_eq "$CODE" 5 "detection after the remediation: exit code (a restart is pending)"
+run_line "$WORK" "$(ps_calls remediate)"
+expect_eq "$CODE" 5 "a second remediation: exit code (a restart is pending)"
+expect_eq "$(tr -d '\r' <"$tools/args.txt")" $'--no\n-u -y\n--no' "the tool's runs until the restart"
+wineserver -k && wineserver -w && wine_start_server
+run_line "$WORK" "$detect"
+expect_eq "$CODE" 3 "detection after the restart: exit code"
 
 # The guide's JSON is what fwcheck prints: every member it shows, with its value.
 run_line "$WORK" "$(ps_calls fleet)"
