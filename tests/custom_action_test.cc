@@ -310,6 +310,7 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
     bool untranslatable = false;  // the code page cannot hold the data: "<TOOL>" its stand-ins
     std::string report = kUpdateRequired;
     uint32_t registryError = 0;  // writing the pending restart fails with it
+    bool pending = false;        // an earlier update left a restart pending
   };
   // clang-format off
   const Case cases[] = {
@@ -346,6 +347,9 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
       {"a process that may not record the pending restart", "FIRMWARE_TOOL_DIR=<TOOL>",
        kActionSuccess, "-u -y\n", "UpdateFirmware: the pending restart could not be recorded (error 5)",
        0, false, kUpdateRequired, 5},
+      {"a restart pending from the update before", "FIRMWARE_TOOL_DIR=<TOOL>", kActionSuccess, "",
+       "UpdateFirmware: a restart is pending after a firmware update (since", 0, false,
+       kUpdateRequired, 0, true},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -359,6 +363,8 @@ TEST_F(CustomActionTest, UpdateFirmwareFailsTheInstallOnlyWhenAsked) {
     session_.properties = {{"CustomActionData", data}};
     session_.untranslatable = c.untranslatable ? "CustomActionData" : "";
     session_.registry_write_error = c.registryError;
+    session_.keys.clear();
+    if (c.pending) RecordRestartPending("C:\\fw");
     session_.messages.clear();
     EXPECT_EQ(UpdateFirmwareAction(kSession), c.result) << c.name;
     EXPECT_EQ(tool.Arguments(), c.arguments) << c.name;
@@ -404,6 +410,7 @@ TEST_F(CustomActionTest, ACancelEndsTheQueryButNotTheUpdate) {
     ToolFolder tool(kUpdateRequired);
     tool.RunsFor(c.update ? 300 : 30000);
     session_.cancel_type = c.cancelType;
+    session_.keys.clear();  // the restart between rows
     session_.messages.clear();
     session_.properties = {{"FIRMWARE_TOOL_DIR", tool.Path()},
                            {"CustomActionData", "FIRMWARE_TOOL_DIR=" + tool.Path()},

@@ -266,6 +266,16 @@ uint32_t UpdateFirmwareOrThrow(uint32_t session, uint32_t reportIntervalMs, bool
   }
   if (!wellFormed)
     return FailedUpdate(session, "malformed CustomActionData: " + error, *mustSucceed);
+  // However the action came to run: the firmware that waits for the restart
+  // is never written again before it.
+  std::string since;
+  if (RestartPending(&since)) {
+    LogMessageParam(session,
+                    "UpdateFirmware: a restart is pending after a firmware update (since [1]): "
+                    "nothing was run",
+                    since.c_str());
+    return kActionSuccess;
+  }
 
   std::vector<const char*> partNumbers;
   FirmwareCheckRequest request = RequestFor(settings, true, &partNumbers);
