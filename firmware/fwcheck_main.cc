@@ -66,8 +66,7 @@ int Conclude(const Options& options, const Verdict& verdict, int failureExitCode
                stderr);
   }
   if (!options.detailedExitCode) return kExitCheckRan;
-  if (verdict.restartPendingSince != nullptr) return kExitRestartPending;
-  return DetailedExitCode(options.update, *report);
+  return DetailedExitCode(options.update, report, verdict.restartPendingSince != nullptr);
 }
 
 // Runs the check the options ask for into `report`, unless it is an update

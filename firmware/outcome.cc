@@ -147,10 +147,11 @@ bool UpdateRequiredAnswer(const FirmwareCheckRequest& request, const FirmwareChe
          FirmwareCheckFailureReason(request, report).empty();
 }
 
-int DetailedExitCode(bool update, const FirmwareCheckReport& report) {
+int DetailedExitCode(bool update, const FirmwareCheckReport* report, bool restartPending) {
+  if (restartPending) return kExitRestartPending;
   if (update) {
-    return report.status == kFwUpdated ? kExitUpdateRequiredOrMade : kExitCheckRan;
+    return report->status == kFwUpdated ? kExitUpdateRequiredOrMade : kExitCheckRan;
   }
-  if (report.status == kFwUpdateRequired) return kExitUpdateRequiredOrMade;
-  return IsProblemStatus(report.status) ? kExitDeviceProblem : kExitCheckRan;
+  if (report->status == kFwUpdateRequired) return kExitUpdateRequiredOrMade;
+  return IsProblemStatus(report->status) ? kExitDeviceProblem : kExitCheckRan;
 }

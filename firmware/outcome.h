@@ -39,7 +39,9 @@ bool ExaminedDeviceReportsUpdate(const FirmwareCheckReport& report);
 // The answer "an examined device needs an update": a query that gave an answer with status 2.
 bool UpdateRequiredAnswer(const FirmwareCheckRequest& request, const FirmwareCheckReport& report);
 
-// --detailed-exitcode for a check that gave an answer: 3 an update is
-// required (query) or was made (update), 4 a device problem (query), else 0.
-// It follows the status, so an update required wins over another device's problem.
-int DetailedExitCode(bool update, const FirmwareCheckReport& report);
+// --detailed-exitcode for a check that gave an answer: 5 while a restart is
+// pending after an earlier update (`report` then null for an update, which
+// ran nothing), else 3 an update is required (query) or was made (update),
+// 4 a device problem (query), else 0. It follows the status, so an update
+// required wins over another device's problem.
+int DetailedExitCode(bool update, const FirmwareCheckReport* report, bool restartPending);
