@@ -5,6 +5,7 @@
 
 #include "common/bounded_text.h"
 #include "firmware/runner.h"
+#include "firmware/tool_protection.h"
 #include "platform/os.h"
 
 namespace {
@@ -64,8 +65,39 @@ int32_t Fail(LogHandle handle, FirmwareCheckReport* report, FirmwareStatus statu
   return result;
 }
 
-// The work of RunFlashKeeper; the devices one by one only `withDevices`.
-int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request, bool withDevices,
+// Who runs a check: the legacy entry keeps its callers' behaviour; the
+// library's function also lists the devices and, when elevated, protects
+// the tool.
+enum class Caller { kLegacyEntry, kLibrary };
+
+// Makes `toolPath` and `commandLine` the ones to start, links followed,
+// when the check may run the tool; otherwise fills `report` and returns false.
+bool ProtectedToolCall(LogHandle handle, char* toolPath, char* commandLine, bool query,
+                       FirmwareCheckReport* report) {
+  ToolPathCheck check = CheckToolPath(toolPath);
+  if (check.verdict == ToolPathCheck::Verdict::kMissing) {
+    Fail(handle, report, kFwUpToDate, PROC_CREATE_FAILED,
+         "RunFlashKeeper: failed to call the flashkeeper tool");
+    return false;
+  }
+  if (check.verdict == ToolPathCheck::Verdict::kRefused) {
+    LogMessageParam(handle, "RunFlashKeeper: [1]", check.reason.c_str());
+    report->refusal = check.reason;
+    Fail(handle, report, kFwUpToDate, kFwToolNotProtected,
+         "RunFlashKeeper: failed to call the flashkeeper tool");
+    return false;
+  }
+  if (text::CopyBounded(toolPath, kFwCommandLineCapacity, check.runPath.c_str()) != text::kOk ||
+      BuildCommandLine(commandLine, toolPath, query) != text::kOk) {
+    Fail(handle, report, kFwCommandLineFailed, kFwCommandLineTooLong,
+         "RunFlashKeeper: Failed to copy the command line");
+    return false;
+  }
+  return true;
+}
+
+// The work of RunFlashKeeper and of RunFirmwareCheck.
+int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request, Caller caller,
                  FirmwareCheckReport* report) {
   *report = FirmwareCheckReport{};
   LogMessageParam(handle, "Action started: [1]", "RunFlashKeeper");
@@ -84,6 +116,10 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request, bool wit
   if (built != text::kOk) {
     return Fail(handle, report, kFwCommandLineFailed, kFwCommandLineTooLong,
                 "RunFlashKeeper: Failed to copy the command line");
+  }
+  if (caller == Caller::kLibrary &&
+      !ProtectedToolCall(handle, toolPath, commandLine, query, report)) {
+    return report->result;
   }
   LogMessageParam(handle, "RunFlashKeeper: running command [1]", commandLine);
 
@@ -116,7 +152,7 @@ int32_t RunCheck(LogHandle handle, const FirmwareCheckRequest& request, bool wit
   ReportViewBuilder devices;
   ReportReading reading;
   reading.carriageReturnEndsLine = request.update;
-  reading.sink = withDevices ? &devices : nullptr;
+  reading.sink = caller == Caller::kLibrary ? &devices : nullptr;
   DeviceCounts counts;
   report->status = ParseReport(
       handle, output, storedLength,
@@ -167,7 +203,7 @@ int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t quer
     int32_t result = RunCheck(handle,
                               CheckRequestFor(toolDirectory, queryFlag == 0, oemFilter, partNumbers,
                                               count, supportedList),
-                              false, &report);
+                              Caller::kLegacyEntry, &report);
     *status = report.status;
     return result;
   } catch (...) {
@@ -178,5 +214,5 @@ int32_t RunFlashKeeper(LogHandle handle, const char* toolDirectory, int32_t quer
 int32_t RunFirmwareCheck(LogHandle handle, const FirmwareCheckRequest& request,
                          FirmwareCheckReport* report) {
   LogMessageParam(handle, "Action started: [1]", "CheckAndUpdateFirmware");
-  return RunCheck(handle, request, true, report);
+  return RunCheck(handle, request, Caller::kLibrary, report);
 }

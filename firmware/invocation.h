@@ -13,6 +13,9 @@
 
 // Result when the tool's command line does not fit its 2048-byte buffer.
 inline constexpr int32_t kFwCommandLineTooLong = 5111;
+// Result when an elevated check does not run the tool, since an account
+// that is not trusted can change it (FirmwareCheckReport::refusal says how).
+inline constexpr int32_t kFwToolNotProtected = 5112;
 
 // Capacity of the tool's command line and of its captured report, terminator included.
 inline constexpr uint32_t kFwCommandLineCapacity = 2048;
@@ -65,11 +68,16 @@ struct FirmwareCheckReport {
   bool toolEnded = false;        // the tool was seen to end
   // The report device by device, when it was read (result 0).
   std::vector<DeviceView> devices;
+  // Result kFwToolNotProtected: who can change what, and that nothing ran.
+  std::string refusal;
 };
 
 // The whole check, with everything it found: runs the tool for `request`
 // and fills `report`; returns report->result. The legacy entry below is this
-// for its own parameters.
+// for its own parameters, except that this one, in a process that runs
+// elevated or as the system, runs the tool only when no account but the
+// trusted ones can change it (tool_protection.h); the legacy entry's callers
+// decide that themselves.
 int32_t RunFirmwareCheck(LogHandle handle, const FirmwareCheckRequest& request,
                          FirmwareCheckReport* report);
 

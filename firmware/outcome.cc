@@ -95,6 +95,8 @@ const char* FirmwareResultMeaning(int32_t result) {
       return "the tool's output did not fit in 102399 bytes";
     case kFwCommandLineTooLong:
       return "the tool's command line is too long";
+    case kFwToolNotProtected:
+      return "an account that is not trusted can change the tool";
     default:
       return "the tool was not seen to end";
   }
@@ -102,6 +104,7 @@ const char* FirmwareResultMeaning(int32_t result) {
 
 std::string FirmwareCheckFailureReason(const FirmwareCheckRequest& request,
                                        const FirmwareCheckReport& report) {
+  if (!report.refusal.empty()) return report.refusal;
   if (report.result != 0) return FirmwareResultMeaning(report.result);
   if (!report.toolEnded) return "the tool was not seen to end";
   if (report.toolExitCodeKnown && report.toolExitCode >= kWindowsExceptionCodes) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace os {
 
@@ -27,6 +28,7 @@ inline constexpr uint32_t kErrorSuccess = 0;
 inline constexpr uint32_t kErrorBrokenPipe = 109;
 inline constexpr uint32_t kErrorNoMoreItems = 259;
 inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
 // ERROR_INSTALL_FAILURE: a failed install, as msiexec ends and as a custom
 // action fails one; setup.exe gives it when msiexec's outcome is unknown.
@@ -59,6 +61,22 @@ struct UtcTime {
   uint16_t hour = 0;
   uint16_t minute = 0;
   uint16_t second = 0;
+};
+
+// One entry of a file's or folder's access rules (an ACE of its DACL), as
+// the system keeps it.
+struct AccessEntry {
+  enum class Kind { kAllow, kDeny, kOther };  // kOther grants and denies nothing (an audit entry)
+  Kind kind = Kind::kOther;
+  bool inheritOnly = false;  // passes rights on to what is created inside, none on the object
+  uint32_t mask = 0;         // as stored: generic rights not yet mapped
+  std::string sid;           // "S-1-5-32-545"
+};
+
+// A file's or folder's owner and access rules, in the order the system reads them.
+struct AccessRules {
+  std::string owner;
+  std::vector<AccessEntry> entries;
 };
 
 // Message box styles.
@@ -213,6 +231,22 @@ class Os {
   // kErrorFileNotFound when the key or the value is not there; or the
   // system's error (ERROR_MORE_DATA for a longer value).
   virtual uint32_t MachineValue(const char* key, const char* name, std::string* value) = 0;
+
+  // --- Who may change a file. Accounts are SIDs as text ("S-1-5-18").
+  // The account of the process's own token and whether that token is
+  // elevated or the system's (what a child started by CreateProcess gets,
+  // even from a thread that impersonates). False when it cannot be read.
+  virtual bool ProcessAccount(std::string* sid, bool* elevated) = 0;
+  // The path the system opens for the existing file `path`, links and
+  // junctions followed, as a plain path ("C:\..." or "\\server\share\...").
+  // False, with LastError(), when it cannot be opened or followed.
+  virtual bool FinalPath(const char* path, std::string* final) = 0;
+  // The owner and access rules of `path` (GetNamedSecurityInfo): kErrorSuccess
+  // or the system's error. No rules at all (a null DACL) come as one entry
+  // that allows Everyone everything.
+  virtual uint32_t ReadAccessRules(const char* path, AccessRules* rules) = 0;
+  // "BUILTIN\Users" for "S-1-5-32-545"; the SID itself when it names no account.
+  virtual std::string AccountName(const std::string& sid) = 0;
 };
 
 // The backend in use: the real one of this build unless a test replaced it.
@@ -320,6 +354,16 @@ class ForwardingOs : public Os {
   uint32_t MachineValue(const char* key, const char* name, std::string* value) override {
     return next_.MachineValue(key, name, value);
   }
+  bool ProcessAccount(std::string* sid, bool* elevated) override {
+    return next_.ProcessAccount(sid, elevated);
+  }
+  bool FinalPath(const char* path, std::string* final) override {
+    return next_.FinalPath(path, final);
+  }
+  uint32_t ReadAccessRules(const char* path, AccessRules* rules) override {
+    return next_.ReadAccessRules(path, rules);
+  }
+  std::string AccountName(const std::string& sid) override { return next_.AccountName(sid); }
 
  private:
   Os& next_;

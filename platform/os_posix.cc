@@ -8,11 +8,13 @@
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -72,6 +74,21 @@ std::string WithSlashes(std::string path) {
     if (c == '\\') c = '/';
   }
   return path;
+}
+
+// A user as Wine shows one: a local account whose last part is the uid.
+std::string AccountOfUser(uid_t uid) { return "S-1-5-21-0-0-0-" + std::to_string(uid); }
+
+// What others (Everyone) may do with a file or folder of `mode`, in the
+// rights of Windows, as Wine reads them from the mode. In a sticky folder
+// others may add entries but not delete or rename those of others.
+uint32_t OthersRights(mode_t mode) {
+  uint32_t rights = 0x00120000;  // READ_CONTROL | SYNCHRONIZE
+  if (mode & S_IROTH) rights |= 0x89;   // read data, attributes and extended attributes
+  if (mode & S_IXOTH) rights |= 0xA0;   // execute, read attributes
+  if (mode & S_IWOTH) rights |= 0x116;  // write and append data, write (extended) attributes
+  if ((mode & S_IWOTH) && S_ISDIR(mode) && !(mode & S_ISVTX)) rights |= 0x10040;  // delete it, delete what it holds
+  return rights;
 }
 
 int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
@@ -363,6 +380,32 @@ class PosixOs final : public Os {
   uint32_t MachineValue(const char*, const char*, std::string* value) override {
     value->clear();
     return kErrorFileNotFound;
+  }
+
+  // Root stands for the elevated administrator.
+  bool ProcessAccount(std::string* sid, bool* elevated) override {
+    *sid = AccountOfUser(geteuid());
+    *elevated = geteuid() == 0;
+    return true;
+  }
+  bool FinalPath(const char* path, std::string* final) override {
+    char resolved[PATH_MAX];
+    if (realpath(WithSlashes(path).c_str(), resolved) == nullptr) return Fail(errno);
+    *final = resolved;
+    return true;
+  }
+  // The owner may do everything, others what the mode allows; the group is
+  // not read, as Wine does not read it.
+  uint32_t ReadAccessRules(const char* path, AccessRules* rules) override {
+    struct stat status;
+    if (stat(WithSlashes(path).c_str(), &status) != 0) return Win32ErrorOf(errno);
+    rules->owner = AccountOfUser(status.st_uid);
+    rules->entries = {{AccessEntry::Kind::kAllow, false, 0x1F01FF, rules->owner},
+                      {AccessEntry::Kind::kAllow, false, OthersRights(status.st_mode), "S-1-1-0"}};
+    return kErrorSuccess;
+  }
+  std::string AccountName(const std::string& sid) override {
+    return sid == "S-1-1-0" ? "Everyone" : sid;
   }
 };
 

@@ -1,5 +1,6 @@
 // The real Windows services behind the seam.
 #include <windows.h>
+#include <aclapi.h>
 #include <shellapi.h>
 #include <msiquery.h>
 
@@ -46,6 +47,15 @@ bool TextOf(Fill fill, std::string* text, DWORD limit = kMaxPath) {
     return AnsiText(wide.data(), static_cast<int>(length), text);
   }
   return false;
+}
+
+// `path`, in the process's code page, as UTF-16 with its terminator; false
+// when it is not valid text of the code page.
+bool WidePath(const char* path, std::vector<wchar_t>* wide) {
+  int size = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (size == 0) return false;
+  wide->resize(static_cast<size_t>(size));
+  return ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide->data(), size) != 0;
 }
 
 // Closes a Win32 handle at scope end unless released; keeps the thread's last
@@ -166,6 +176,72 @@ class ScopedKey {
   CloseKeyFn close_key_;
   HKEY key_ = nullptr;
 };
+
+// advapi32's security calls.
+using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
+using TokenInformationFn = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+using SidToTextFn = BOOL(WINAPI*)(PSID, LPSTR*);
+using TextToSidFn = BOOL(WINAPI*)(LPCSTR, PSID*);
+using NamedSecurityInfoFn = DWORD(WINAPI*)(LPCWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*,
+                                           PSID*, PACL*, PACL*, PSECURITY_DESCRIPTOR*);
+using GetAceFn = BOOL(WINAPI*)(PACL, DWORD, LPVOID*);
+using LookupAccountSidFn = BOOL(WINAPI*)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD,
+                                         PSID_NAME_USE);
+
+// Memory the system gave with LocalAlloc, freed at scope end.
+class LocalMemory {
+ public:
+  explicit LocalMemory(void* memory) : memory_(memory) {}
+  ~LocalMemory() { ::LocalFree(memory_); }
+  LocalMemory(const LocalMemory&) = delete;
+  LocalMemory& operator=(const LocalMemory&) = delete;
+
+ private:
+  void* memory_;
+};
+
+bool SidText(PSID sid, std::string* text) {
+  auto to_text = SystemEntry<SidToTextFn>("advapi32.dll", "ConvertSidToStringSidA");
+  LPSTR raw = nullptr;
+  if (to_text == nullptr || !to_text(sid, &raw)) return false;
+  LocalMemory held(raw);
+  text->assign(raw);
+  return true;
+}
+
+// One entry of a DACL. Allowed, denied and their callback forms share one
+// layout; a callback deny holds only under its condition, so it counts as
+// none. Object entries, which name their account elsewhere, are never on
+// files: the rules are then taken as unreadable.
+DWORD AccessEntryOf(const ACE_HEADER* header, AccessEntry* entry) {
+  entry->inheritOnly = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
+  switch (header->AceType) {
+    case ACCESS_ALLOWED_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+      entry->kind = AccessEntry::Kind::kAllow;
+      break;
+    case ACCESS_DENIED_ACE_TYPE:
+      entry->kind = AccessEntry::Kind::kDeny;
+      break;
+    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+      return ERROR_NOT_SUPPORTED;
+    default:
+      return ERROR_SUCCESS;
+  }
+  auto* known = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+  entry->mask = known->Mask;
+  PSID sid = const_cast<DWORD*>(&known->SidStart);
+  return SidText(sid, &entry->sid) ? ERROR_SUCCESS : ::GetLastError();
+}
+
+// The path GetFinalPathNameByHandle gives, without its "\\?\" prefix where
+// a plain path says the same: \\?\C:\dir as C:\dir, \\?\UNC\srv\share as \\srv\share.
+std::string PlainPath(const std::string& path) {
+  if (path.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\" + path.substr(7);
+  if (path.compare(0, 4, "\\\\?\\") == 0 && path.size() > 6 && path[5] == ':') return path.substr(4);
+  return path;
+}
 
 // A pipe name no other process can guess: a random part from the system, then
 // the process id and a counter. A name taken first by another local process
@@ -383,10 +459,8 @@ class Win32Os final : public Os {
   // path it names. The full path stays within MAX_PATH, as a program is
   // started from no longer one.
   bool FullPathName(const char* path, std::string* full) override {
-    int wide_size = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-    if (wide_size == 0) return false;
-    std::vector<wchar_t> wide_path(static_cast<size_t>(wide_size));
-    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide_path.data(), wide_size);
+    std::vector<wchar_t> wide_path;
+    if (!WidePath(path, &wide_path)) return false;
     auto make_full = [&](wchar_t* buffer, DWORD size) {
       return ::GetFullPathNameW(wide_path.data(), size, buffer, nullptr);
     };
@@ -490,6 +564,97 @@ class Win32Os final : public Os {
     if (result != ERROR_SUCCESS || name == nullptr) return result;
     return set_value(created.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                      static_cast<DWORD>(std::strlen(value) + 1));
+  }
+
+  bool ProcessAccount(std::string* sid, bool* elevated) override {
+    auto open_token = SystemEntry<OpenProcessTokenFn>("advapi32.dll", "OpenProcessToken");
+    auto token_information =
+        SystemEntry<TokenInformationFn>("advapi32.dll", "GetTokenInformation");
+    if (open_token == nullptr || token_information == nullptr) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return false;
+    }
+    HANDLE raw = nullptr;
+    if (!open_token(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    ScopedWinHandle token(raw);
+    TOKEN_ELEVATION elevation{};
+    union {
+      TOKEN_USER user;
+      BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } user;
+    DWORD size = 0;
+    if (!token_information(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) ||
+        !token_information(token.get(), TokenUser, &user, sizeof(user), &size)) {
+      return false;
+    }
+    *elevated = elevation.TokenIsElevated != 0;
+    return SidText(user.user.User.Sid, sid);
+  }
+
+  bool FinalPath(const char* path, std::string* final) override {
+    std::vector<wchar_t> wide;
+    if (!WidePath(path, &wide)) return false;
+    // Backup semantics: a folder opens as well as a file.
+    ScopedWinHandle file(::CreateFileW(wide.data(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) return false;
+    auto follow = [&](wchar_t* buffer, DWORD size) {
+      return ::GetFinalPathNameByHandleW(file.get(), buffer, size,
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    };
+    std::string verbatim;
+    if (!TextOf(follow, &verbatim)) return false;
+    *final = PlainPath(verbatim);
+    return true;
+  }
+
+  uint32_t ReadAccessRules(const char* path, AccessRules* rules) override {
+    *rules = AccessRules{};
+    auto security_info =
+        SystemEntry<NamedSecurityInfoFn>("advapi32.dll", "GetNamedSecurityInfoW");
+    auto get_ace = SystemEntry<GetAceFn>("advapi32.dll", "GetAce");
+    if (security_info == nullptr || get_ace == nullptr) return ERROR_PROC_NOT_FOUND;
+    std::vector<wchar_t> wide;
+    if (!WidePath(path, &wide)) return ::GetLastError();
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD result =
+        security_info(wide.data(), SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                      &dacl, nullptr, &descriptor);
+    if (result != ERROR_SUCCESS) return result;
+    LocalMemory held(descriptor);
+    if (owner == nullptr || !SidText(owner, &rules->owner)) return ERROR_INVALID_SECURITY_DESCR;
+    if (dacl == nullptr) {
+      rules->entries.push_back({AccessEntry::Kind::kAllow, false, GENERIC_ALL, "S-1-1-0"});
+      return ERROR_SUCCESS;
+    }
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+      void* ace = nullptr;
+      if (!get_ace(dacl, index, &ace)) return ::GetLastError();
+      AccessEntry entry;
+      DWORD read = AccessEntryOf(static_cast<const ACE_HEADER*>(ace), &entry);
+      if (read != ERROR_SUCCESS) return read;
+      rules->entries.push_back(entry);
+    }
+    return ERROR_SUCCESS;
+  }
+
+  std::string AccountName(const std::string& sid) override {
+    auto text_to_sid = SystemEntry<TextToSidFn>("advapi32.dll", "ConvertStringSidToSidA");
+    auto lookup = SystemEntry<LookupAccountSidFn>("advapi32.dll", "LookupAccountSidA");
+    PSID raw = nullptr;
+    if (text_to_sid == nullptr || lookup == nullptr || !text_to_sid(sid.c_str(), &raw)) return sid;
+    LocalMemory held(raw);
+    char name[256];
+    char domain[256];
+    DWORD name_size = sizeof(name);
+    DWORD domain_size = sizeof(domain);
+    SID_NAME_USE use;
+    if (!lookup(nullptr, raw, name, &name_size, domain, &domain_size, &use)) return sid;
+    return domain[0] == '\0' ? std::string(name) : std::string(domain) + "\\" + name;
   }
 
   uint32_t MachineValue(const char* key, const char* name, std::string* value) override {

@@ -410,6 +410,99 @@ TEST(InvocationTest, ToolPathAndCommandLine) {
   }
 }
 
+// An elevated check runs the tool only when no account but the trusted
+// ones can change the tool, its folder or a folder above, read as the
+// system reads access rules; the rules here are shaped as a real system's.
+TEST(InvocationTest, AnElevatedCheckRunsOnlyAToolNobodyElseCanChange) {
+  using Kind = os::AccessEntry::Kind;
+  auto allow = [](const char* sid, uint32_t mask, bool inheritOnly = false) {
+    return os::AccessEntry{Kind::kAllow, inheritOnly, mask, sid};
+  };
+  auto deny = [](const char* sid, uint32_t mask) {
+    return os::AccessEntry{Kind::kDeny, false, mask, sid};
+  };
+  const char *kTool = "C:\\fw\\flashkeeper.exe", *kFolder = "C:\\fw", *kRoot = "C:\\";
+  const char *kAdmins = "S-1-5-32-544", *kUsers = "S-1-5-32-545", *kAuthUsers = "S-1-5-11";
+  const std::vector<os::AccessEntry> kProtected = {
+      allow("S-1-5-18", 0x1F01FF), allow(kAdmins, 0x1F01FF), allow(kUsers, 0x1200A9),
+      allow("S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", 0x1F01FF),
+      allow("S-1-3-0", 0x10000000, true)};
+  struct Case {
+    const char* name;
+    const char* path;  // whose rules change
+    std::vector<os::AccessEntry> added;
+    const char* owner;  // nullptr: Administrators; "": the rules cannot be read
+    bool elevated;
+    const char* account;
+    const char* refusal;  // nullptr: the tool runs
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"a system drive's root lets users create folders and passes rights on", kRoot,
+       {allow(kAuthUsers, 0x4), allow(kAuthUsers, 0xE0010000, true)}, nullptr, true, nullptr, nullptr},
+      {"users may add files to the tool folder", kFolder, {allow(kUsers, 0x2)}, nullptr, true,
+       nullptr, "the tool folder can be changed by BUILTIN\\Users (add files): C:\\fw"},
+      {"everyone may write the tool, by a generic right", kTool, {allow("S-1-1-0", 0x40000000)},
+       nullptr, true, nullptr, "the tool can be changed by Everyone (write, append): C:\\fw\\flashkeeper.exe"},
+      {"interactive users may delete what a folder above holds", kRoot, {allow("S-1-5-4", 0x40)},
+       nullptr, true, nullptr,
+       "a folder above the tool can be changed by NT AUTHORITY\\INTERACTIVE (delete what it holds): C:\\"},
+      {"a denial before a grant narrows it", kTool,
+       {deny("S-1-1-0", 0xD0006), allow(kUsers, 0x1301BF)}, nullptr, true, nullptr, nullptr},
+      {"a denial after a grant takes nothing back", kFolder,
+       {allow(kAuthUsers, 0x10040), deny(kAuthUsers, 0x10040)}, nullptr, true, nullptr,
+       "the tool folder can be changed by NT AUTHORITY\\Authenticated Users (delete what it holds, "
+       "delete or rename it): C:\\fw"},
+      {"users may change a folder above's rules and owner", kRoot, {allow(kUsers, 0xC0000)},
+       nullptr, true, nullptr,
+       "a folder above the tool can be changed by BUILTIN\\Users (change access rules, change owner): C:\\"},
+      {"an owner who is not trusted", kFolder, {}, "S-1-5-21-7-7-7-1002", true, nullptr,
+       "the tool folder can be changed by S-1-5-21-7-7-7-1002 (owner): C:\\fw"},
+      {"the check's own account", kTool, {allow("S-1-5-21-7-7-7-1001", 0x1F01FF)},
+       "S-1-5-21-7-7-7-1001", true, nullptr, nullptr},
+      {"rules that cannot be read", kFolder, {}, "", true, nullptr,
+       "the access rules of the tool folder cannot be read (error 5): C:\\fw"},
+      {"not elevated: runs as any user could", kFolder, {allow("S-1-1-0", 0x1F01FF)}, nullptr,
+       false, nullptr, nullptr},
+      {"the system's account", kTool, {allow(kUsers, 0x10000)}, nullptr, false, "S-1-5-18",
+       "the tool can be changed by BUILTIN\\Users (delete): C:\\fw\\flashkeeper.exe"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    for (const char* folder : {kFolder, "C:\\link"}) {
+      SCOPED_TRACE(std::string(c.name) + ", from " + folder);
+      SimulatedToolOs tool;
+      tool.WriteChunks({kUpToDate});
+      tool.elevated = c.elevated;
+      if (c.account != nullptr) tool.account = c.account;
+      // A link is judged, and started, where it leads; its own folder's
+      // rules cannot be read.
+      tool.final_paths["C:\\link\\flashkeeper.exe"] = kTool;
+      for (const char* path : {kTool, kFolder, kRoot}) {
+        tool.access_rules[path] = {kAdmins, kProtected};
+      }
+      os::AccessRules& changed = tool.access_rules[c.path];
+      if (c.owner != nullptr) changed.owner = c.owner;
+      changed.entries.insert(changed.entries.end(), c.added.begin(), c.added.end());
+      if (c.owner != nullptr && *c.owner == '\0') tool.access_rules.erase(c.path);
+      FirmwareCheckRequest request = Request(false, folder);
+      ScriptedCheck check = CheckScripted(tool, request);
+      if (c.refusal == nullptr) {
+        EXPECT_EQ(check.report.result, 0);
+        EXPECT_EQ(tool.started_command_line, c.elevated ? std::string(kTool) + " --no"
+                                                        : std::string(folder) + "\\flashkeeper.exe --no");
+        continue;
+      }
+      std::string reason = std::string(c.refusal) + "; nothing was run";
+      EXPECT_EQ(check.report.result, kFwToolNotProtected);
+      EXPECT_EQ(FirmwareCheckFailureReason(request, check.report), reason);
+      EXPECT_EQ(tool.started_command_line, "");
+      EXPECT_NE(std::find(check.log.begin(), check.log.end(), "RunFlashKeeper: " + reason),
+                check.log.end());
+    }
+  }
+}
+
 // Only a query is ever cut short, and only when a limit is asked for.
 TEST(InvocationTest, TimeLimitEndsOnlyAQuery) {
   struct Case {

@@ -49,6 +49,14 @@ class SimulatedToolOs : public os::ForwardingOs {
   std::string current_folder = "C:\\work";
   uint32_t full_path_length = 0;
 
+  // Who may change the tool: not elevated unless a test says so. Elevated,
+  // `final_paths` says where a link leads and `access_rules` holds each
+  // path's rules; a path without any cannot be read (error 5).
+  bool elevated = false;
+  std::string account = "S-1-5-21-7-7-7-1001";
+  std::map<std::string, std::string> final_paths;
+  std::map<std::string, os::AccessRules> access_rules;
+
   // What the run did.
   std::map<os::Handle, int> closes;
   std::vector<uint32_t> read_timeouts;
@@ -163,6 +171,32 @@ class SimulatedToolOs : public os::ForwardingOs {
       }
       now_ = next;
     }
+  }
+
+  bool ProcessAccount(std::string* sid, bool* is_elevated) override {
+    *sid = account;
+    *is_elevated = elevated;
+    return true;
+  }
+  bool FinalPath(const char* path, std::string* final) override {
+    auto link = final_paths.find(path);
+    *final = link == final_paths.end() ? path : link->second;
+    return true;
+  }
+  uint32_t ReadAccessRules(const char* path, os::AccessRules* rules) override {
+    auto found = access_rules.find(path);
+    if (found == access_rules.end()) return 5;
+    *rules = found->second;
+    return 0;
+  }
+  std::string AccountName(const std::string& sid) override {
+    const std::map<std::string, std::string> names = {
+        {"S-1-1-0", "Everyone"},
+        {"S-1-5-4", "NT AUTHORITY\\INTERACTIVE"},
+        {"S-1-5-11", "NT AUTHORITY\\Authenticated Users"},
+        {"S-1-5-32-545", "BUILTIN\\Users"}};
+    auto found = names.find(sid);
+    return found == names.end() ? sid : found->second;
   }
 
   bool FullPathName(const char* path, std::string* full) override {
