@@ -7,6 +7,7 @@ set -u
 fwcheck=$1
 fake_tool=$2
 shift 2
+here=$(cd "$(dirname "$0")" && pwd)
 runner=("$@")
 
 scratch=$(mktemp -d)
@@ -23,6 +24,17 @@ if [ ${#runner[@]} -gt 0 ]; then
   trap 'wineserver -k; rm -rf "$scratch"' EXIT
 fi
 restart() { [ ${#runner[@]} -eq 0 ] || { wineserver -k && wineserver -w; }; }
+
+# Tool folders lie where no account but the test's own can change them, as
+# an elevated check demands: under Wine on the prefix's C: drive, named
+# alike from Linux and Windows by working in its dosdevices folder (every
+# Z:\tmp path has /tmp above it, which Wine shows as changeable by Everyone).
+tools="$scratch/tools"
+if [ ${#runner[@]} -gt 0 ]; then
+  cd "$WINEPREFIX/dosdevices" || exit 1
+  tools=c:/fwcheck
+fi
+mkdir -p "$tools"
 
 fail() {
   echo "FAIL: $*"
@@ -78,7 +90,7 @@ tool_script() {
   [ -z "${3:-}" ] || printf '%s' "$3" >"$tool/sleep.txt"
 }
 
-tool="$scratch/tool"
+tool="$tools/tool"
 mkdir -p "$tool"
 cp "$fake_tool" "$tool/flashkeeper.exe"
 printf 'Device #1:\n  Part Number:   VN2-100\n  PSID:          QV_0001\n  Status:        Update required\n' >"$tool/report.txt"
@@ -128,12 +140,12 @@ done
 
 # "--" ends the options: a folder may then begin with "-", and a relative
 # folder is taken from the current folder.
-mkdir -p "$scratch/-tool"
-cp "$fake_tool" "$scratch/-tool/flashkeeper.exe"
-printf "$device" >"$scratch/-tool/report.txt"
-(cd "$scratch" && run 0 --json -- -tool && check_json && expect_in "$json" "status=2" &&
+mkdir -p "$tools/-tool"
+cp "$fake_tool" "$tools/-tool/flashkeeper.exe"
+printf "$device" >"$tools/-tool/report.txt"
+(cd "$tools" && run 0 --json -- -tool && check_json && expect_in "$json" "status=2" &&
   expect_in "$json" "failed=false") || fail "relative folder after --"
-[ -f "$scratch/-tool/args.txt" ] || fail "the tool in the relative folder did not run"
+[ -f "$tools/-tool/args.txt" ] || fail "the tool in the relative folder did not run"
 
 # The check's outcome: exit code, status meaning, reason (query mode unless --update).
 outcome_cases=(
@@ -197,6 +209,23 @@ expect_in "$json" 'status=2'
 expect_in "$json" 'result=0'
 expect_in "$json" 'devices_reported=1'
 
+# An elevated check (Wine's token always is; natively root's) runs no tool
+# that another account can change: here Everyone, by the mode's other bits.
+if [ ${#runner[@]} -gt 0 ] || [ "$(id -u)" -eq 0 ]; then
+  for target in "$tool|the tool folder can be changed by Everyone (add files" \
+    "$tool/flashkeeper.exe|the tool can be changed by Everyone (write, append" \
+    "$tools|a folder above the tool can be changed by Everyone (delete what it holds"; do
+    chmod o+w "${target%%|*}"
+    rm -f "$tool/args.txt"
+    run 1 --json "$tool"
+    check_json
+    expect_in "$json" "result=5112"
+    expect_in "$json" "reason=\"${target#*|}"
+    [ ! -f "$tool/args.txt" ] || fail "a tool that others can change ran: ${target#*|}"
+    chmod o-w "${target%%|*}"
+  done
+fi
+
 run 0 --update --debuglog "$scratch/fw.log" "$tool"
 expect_in "$out" "status: 1 (an update was reported)"
 expect_in "$(tr -d '\r' <"$tool/args.txt")" "-u -y"
@@ -258,7 +287,7 @@ if [ ${#runner[@]} -gt 0 ]; then
 fi
 
 # The devices as reported, with what was decided about each.
-cp "$(dirname "$0")/../samples/flashkeeper-report.txt" "$tool/report.txt"
+cp "$here/../samples/flashkeeper-report.txt" "$tool/report.txt"
 run 0 --json --oem-filter "$tool"
 check_json
 expect_in "$json" 'devices=[{"index":1,"part_number":"VN2-4420-A","psid":"QV_0000000017","status_text":"Update required","status":2,"update_required":true,"examined":true,"left_out_by":null},'
@@ -276,11 +305,11 @@ tool_script "$device"
 # Linux paths in the locale's character set: UTF-8 here, whatever the caller's.)
 export LC_ALL=C.UTF-8
 for name in "outil é" "工具中"; do
-  mkdir -p "$scratch/$name"
-  cp "$tool/flashkeeper.exe" "$tool/report.txt" "$scratch/$name/"
-  run 0 "$scratch/$name"
+  mkdir -p "$tools/$name"
+  cp "$tool/flashkeeper.exe" "$tool/report.txt" "$tools/$name/"
+  run 0 "$tools/$name"
   expect_in "$out" "status: 2 (an update is required)"
-  expect_in "$(tr -d '\r' <"$scratch/$name/args.txt" 2>/dev/null)" "--no"
+  expect_in "$(tr -d '\r' <"$tools/$name/args.txt" 2>/dev/null)" "--no"
 done
 
 # On a Windows that ignores the UTF-8 manifest the code page is the system's,
@@ -290,24 +319,24 @@ done
 if [ ${#runner[@]} -gt 0 ]; then
   real=$fwcheck
   fwcheck="$scratch/legacy/fwcheck.exe"
-  mkdir -p "$scratch/legacy" "$scratch/bf o" "$scratch/bf ő"
-  "$(dirname "$0")/without_utf8_code_page.py" "$real" "$fwcheck" || fail "no copy without the UTF-8 code page"
-  for name in "bf o" "bf ő"; do cp "$tool/flashkeeper.exe" "$tool/report.txt" "$scratch/$name/"; done
-  rm -f "$scratch"/*/args.txt
+  mkdir -p "$scratch/legacy" "$tools/bf o" "$tools/bf ő"
+  "$here/without_utf8_code_page.py" "$real" "$fwcheck" || fail "no copy without the UTF-8 code page"
+  for name in "bf o" "bf ő"; do cp "$tool/flashkeeper.exe" "$tool/report.txt" "$tools/$name/"; done
+  rm -f "$tools"/*/args.txt
   for name in "bf ő" "工具中"; do
-    run 2 "$scratch/$name"
+    run 2 "$tools/$name"
     expect_in "$err" "fwcheck: an argument holds a character that this system's code page cannot hold"
-    run 2 --json "$scratch/$name"
+    run 2 --json "$tools/$name"
     check_json
     expect_in "$json" "reason=\"an argument holds a character that this system's code page cannot hold\""
   done
-  [ -z "$(ls "$scratch"/*/args.txt 2>/dev/null)" ] || fail "a refused folder ran a tool: $(ls "$scratch"/*/args.txt)"
-  run 0 "$scratch/outil é"
-  [ -f "$scratch/outil é/args.txt" ] || fail "the tool in a folder that code page 1252 holds did not run"
+  [ -z "$(ls "$tools"/*/args.txt 2>/dev/null)" ] || fail "a refused folder ran a tool: $(ls "$tools"/*/args.txt)"
+  run 0 "$tools/outil é"
+  [ -f "$tools/outil é/args.txt" ] || fail "the tool in a folder that code page 1252 holds did not run"
   fwcheck=$real
 fi
 
-run 1 --json "$scratch/no_tool_here"
+run 1 --json "$tools/no_tool_here"
 check_json
 expect_in "$json" 'status=4'
 expect_in "$json" 'result=5000'
