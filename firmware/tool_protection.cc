@@ -12,7 +12,7 @@ constexpr char kEveryone[] = "S-1-1-0";
 constexpr char kSystem[] = "S-1-5-18";
 constexpr const char* kTrustedAccounts[] = {
     kSystem,
-    "S-1-5-32-544",  // Administrators
+    "S-1-5-32-544",                                                    // Administrators
     "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",  // TrustedInstaller
 };
 
@@ -55,9 +55,9 @@ uint32_t FileRights(uint32_t mask) {
   constexpr struct {
     uint32_t generic;
     uint32_t rights;
-  } kGenericRights[] = {{0x80000000u, 0x120089},  // read
-                        {0x40000000u, 0x120116},  // write
-                        {0x20000000u, 0x1200A0},  // execute
+  } kGenericRights[] = {{0x80000000u, 0x120089},   // read
+                        {0x40000000u, 0x120116},   // write
+                        {0x20000000u, 0x1200A0},   // execute
                         {0x10000000u, 0x1F01FF}};  // all
   for (const auto& generic : kGenericRights) {
     if (mask & generic.generic) mask |= generic.rights;
@@ -77,7 +77,8 @@ uint32_t GrantedTo(const os::AccessRules& rules, const std::string& sid) {
     if (entry.inheritOnly) continue;
     uint32_t mask = FileRights(entry.mask);
     if (entry.kind == os::AccessEntry::Kind::kAllow && entry.sid == sid) granted |= mask & ~denied;
-    if (entry.kind == os::AccessEntry::Kind::kDeny && (entry.sid == sid || entry.sid == kEveryone)) {
+    if (entry.kind == os::AccessEntry::Kind::kDeny &&
+        (entry.sid == sid || entry.sid == kEveryone)) {
       denied |= mask & ~granted;
     }
   }

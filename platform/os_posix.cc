@@ -83,11 +83,12 @@ std::string AccountOfUser(uid_t uid) { return "S-1-5-21-0-0-0-" + std::to_string
 // rights of Windows, as Wine reads them from the mode. In a sticky folder
 // others may add entries but not delete or rename those of others.
 uint32_t OthersRights(mode_t mode) {
-  uint32_t rights = 0x00120000;  // READ_CONTROL | SYNCHRONIZE
+  uint32_t rights = 0x00120000;         // READ_CONTROL | SYNCHRONIZE
   if (mode & S_IROTH) rights |= 0x89;   // read data, attributes and extended attributes
   if (mode & S_IXOTH) rights |= 0xA0;   // execute, read attributes
   if (mode & S_IWOTH) rights |= 0x116;  // write and append data, write (extended) attributes
-  if ((mode & S_IWOTH) && S_ISDIR(mode) && !(mode & S_ISVTX)) rights |= 0x10040;  // delete it, delete what it holds
+  if ((mode & S_IWOTH) && S_ISDIR(mode) && !(mode & S_ISVTX))
+    rights |= 0x10040;  // delete it, delete what it holds
   return rights;
 }
 

@@ -239,7 +239,8 @@ DWORD AccessEntryOf(const ACE_HEADER* header, AccessEntry* entry) {
 // a plain path says the same: \\?\C:\dir as C:\dir, \\?\UNC\srv\share as \\srv\share.
 std::string PlainPath(const std::string& path) {
   if (path.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\" + path.substr(7);
-  if (path.compare(0, 4, "\\\\?\\") == 0 && path.size() > 6 && path[5] == ':') return path.substr(4);
+  if (path.compare(0, 4, "\\\\?\\") == 0 && path.size() > 6 && path[5] == ':')
+    return path.substr(4);
   return path;
 }
 
@@ -568,8 +569,7 @@ class Win32Os final : public Os {
 
   bool ProcessAccount(std::string* sid, bool* elevated) override {
     auto open_token = SystemEntry<OpenProcessTokenFn>("advapi32.dll", "OpenProcessToken");
-    auto token_information =
-        SystemEntry<TokenInformationFn>("advapi32.dll", "GetTokenInformation");
+    auto token_information = SystemEntry<TokenInformationFn>("advapi32.dll", "GetTokenInformation");
     if (open_token == nullptr || token_information == nullptr) {
       ::SetLastError(ERROR_PROC_NOT_FOUND);
       return false;
@@ -595,9 +595,9 @@ class Win32Os final : public Os {
     std::vector<wchar_t> wide;
     if (!WidePath(path, &wide)) return false;
     // Backup semantics: a folder opens as well as a file.
-    ScopedWinHandle file(::CreateFileW(wide.data(), FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ScopedWinHandle file(::CreateFileW(
+        wide.data(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.valid()) return false;
     auto follow = [&](wchar_t* buffer, DWORD size) {
       return ::GetFinalPathNameByHandleW(file.get(), buffer, size,
@@ -611,8 +611,7 @@ class Win32Os final : public Os {
 
   uint32_t ReadAccessRules(const char* path, AccessRules* rules) override {
     *rules = AccessRules{};
-    auto security_info =
-        SystemEntry<NamedSecurityInfoFn>("advapi32.dll", "GetNamedSecurityInfoW");
+    auto security_info = SystemEntry<NamedSecurityInfoFn>("advapi32.dll", "GetNamedSecurityInfoW");
     auto get_ace = SystemEntry<GetAceFn>("advapi32.dll", "GetAce");
     if (security_info == nullptr || get_ace == nullptr) return ERROR_PROC_NOT_FOUND;
     std::vector<wchar_t> wide;
@@ -620,10 +619,9 @@ class Win32Os final : public Os {
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD result =
-        security_info(wide.data(), SE_FILE_OBJECT,
-                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                      &dacl, nullptr, &descriptor);
+    DWORD result = security_info(wide.data(), SE_FILE_OBJECT,
+                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                 nullptr, &dacl, nullptr, &descriptor);
     if (result != ERROR_SUCCESS) return result;
     LocalMemory held(descriptor);
     if (owner == nullptr || !SidText(owner, &rules->owner)) return ERROR_INVALID_SECURITY_DESCR;

@@ -489,8 +489,9 @@ TEST(InvocationTest, AnElevatedCheckRunsOnlyAToolNobodyElseCanChange) {
       ScriptedCheck check = CheckScripted(tool, request);
       if (c.refusal == nullptr) {
         EXPECT_EQ(check.report.result, 0);
-        EXPECT_EQ(tool.started_command_line, c.elevated ? std::string(kTool) + " --no"
-                                                        : std::string(folder) + "\\flashkeeper.exe --no");
+        EXPECT_EQ(tool.started_command_line, c.elevated
+                                                 ? std::string(kTool) + " --no"
+                                                 : std::string(folder) + "\\flashkeeper.exe --no");
         continue;
       }
       std::string reason = std::string(c.refusal) + "; nothing was run";

@@ -28,13 +28,15 @@ sed -n '/^```xml$/,/^```$/p' "$root/README.md" | sed '1d;$d' | grep -v '<Binary 
 # MAX_PATH allows. The first install names it by a FIRMWARE_TOOL_DIR longer
 # than 255 characters (the folder and "\..\" back into it): that property and
 # the CustomActionData are longer than the installer's first answer holds,
-# and are read whole.
-work_win=$(winepath -w "$WORK")
-name="fw tool [x] $(printf 'd%.0s' $(seq $((242 - ${#work_win} - 13))))"
-tool="$WORK/$name"
+# and are read whole. It lies on the prefix's C: drive, where only the
+# installing account can change it, as the elevated installer demands (a
+# folder above the build folder may be changeable by others).
+drive_c=$WORK/prefix/drive_c
+name="fw tool [x] $(printf 'd%.0s' $(seq $((242 - 2 - 13))))"
+tool="$drive_c/$name"
 mkdir -p "$tool"
 cp "$FAKE_TOOL" "$tool/flashkeeper.exe"
-tool_win="$work_win\\$name"
+tool_win="C:\\$name"
 long_tool_dir=$tool_win
 while [ ${#long_tool_dir} -le 255 ]; do long_tool_dir+="\\..\\$name"; done
 
@@ -158,6 +160,24 @@ grep -qF "UpdateFirmware: FIRMWARE_UPDATE_MUST_SUCCEED is set: the install fails
 ! product_installed "$product" || fail "failing update that must succeed: the product is installed"
 expect_eq "$(firmware_registry_value FirmwareStatus)" "" "failing update that must succeed: registry left behind"
 
+# Between the check and the update the tool folder becomes one that
+# everyone can change (an action runs chmod, as Wine starts Linux programs;
+# by a link, since the installer would take the brackets in the folder's
+# name for its own): the update runs nothing, and must-succeed fails the
+# install.
+sed -e 's|<InstallExecuteSequence>|<CustomAction Id="OpenToolFolder" Property="CHMOD" ExeCommand="o+w [OPEN_DIR]"/>\n&\n<Custom Action="OpenToolFolder" Sequence="1020">OPEN_DIR</Custom>|' \
+  "$firmware_wxs" >"$WORK/opened.wxs"
+firmware_package "$package" "$ACTION_DLL" "$WORK/opened.wxs"
+ln -sfn "$tool" "$WORK/tool-link"
+install opened "$update_required" "FIRMWARE_TOOL_DIR=$tool_win" "OPEN_DIR=$WORK/tool-link" \
+  'CHMOD=Z:\bin\chmod' FIRMWARE_UPDATE_MUST_SUCCEED=1
+chmod o-w "$tool"
+expect_eq "$CODE" 1603 "a tool folder opened to everyone before the update: exit code"
+grep -qF "UpdateFirmware: the firmware update failed: the tool folder can be changed by Everyone (add files, add folders, delete what it holds, delete or rename it): $tool_win; nothing was run" \
+  "$package/opened.log" || fail "a tool folder opened to everyone: no refusal in the installer log"
+expect_eq "$(tr -d '\r' <"$tool/args.txt")" "--no" "a tool folder opened to everyone: the tool's runs"
+firmware_package "$package" "$ACTION_DLL" "$WORK/hand-written.wxs"
+
 # Hand-written data naming a folder the code page cannot hold: the update runs
 # nothing, and MUST=1 in it still fails the install.
 update_dir=UPDATE_DIR=$(winepath -w "${untranslatable[0]}")
@@ -178,7 +198,7 @@ uninstall
 # formatting would eat. The update tells the installer that it runs and for
 # how long, hides the Cancel button meanwhile, and the install asks for a
 # restart without making one: 3010 comes through setup.exe.
-setup_dir=$WORK/setup
+setup_dir=$drive_c/setup
 firmware_package "$setup_dir" "$ACTION_DLL"
 cp "$SETUP_EXE" "$setup_dir/setup.exe"
 mkdir -p "$setup_dir/tool"
