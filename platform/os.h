@@ -77,6 +77,16 @@ enum class ReadStatus {
   kFailed,  // the read or the wait for it failed; LastError() tells why
 };
 
+// Which file a path names, whatever the name: the volume and the file's index
+// on it (GetFileInformationByHandle; natively st_dev and st_ino).
+struct FileId {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileId& other) const {
+    return volume == other.volume && index == other.index;
+  }
+};
+
 class Os {
  public:
   virtual ~Os() = default;
@@ -213,6 +223,12 @@ class Os {
   // kErrorFileNotFound when the key or the value is not there; or the
   // system's error (ERROR_MORE_DATA for a longer value).
   virtual uint32_t MachineValue(const char* key, const char* name, std::string* value) = 0;
+
+  // --- Files' identity (setup's debug log must never be the package).
+  // The identity of the existing file or folder `path` (relative to the
+  // current folder), opened without changing it and shared with everyone.
+  // False when it is not there or cannot be opened.
+  virtual bool FileIdentity(const char* path, FileId* id) = 0;
 };
 
 // The backend in use: the real one of this build unless a test replaced it.
@@ -320,6 +336,9 @@ class ForwardingOs : public Os {
   uint32_t MachineValue(const char* key, const char* name, std::string* value) override {
     return next_.MachineValue(key, name, value);
   }
+
+  // --- Files' identity.
+  bool FileIdentity(const char* path, FileId* id) override { return next_.FileIdentity(path, id); }
 
  private:
   Os& next_;

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -363,6 +364,13 @@ class PosixOs final : public Os {
   uint32_t MachineValue(const char*, const char*, std::string* value) override {
     value->clear();
     return kErrorFileNotFound;
+  }
+
+  bool FileIdentity(const char* path, FileId* id) override {
+    struct stat status {};
+    if (stat(WithSlashes(path).c_str(), &status) != 0) return Fail(errno);
+    *id = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+    return true;
   }
 };
 
