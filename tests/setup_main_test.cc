@@ -312,10 +312,11 @@ TEST_F(SetupMainTest, DebugLogHoldsTheWholeRunAndIsClosedOnEveryPath) {
 TEST_F(SetupMainTest, DebugLogNeverOverwritesThePackageOrTheProgram) {
   testing_support::ScratchDir dir;
   fake_.module_path = dir.path().string() + "\\setup.exe";
-  for (const char* file : {"drv.msi", "setup.exe"}) std::ofstream(dir.file(file)) << "MZ";
+  for (const char* file : {"drv.msi", "setup.exe", "other.msi"})
+    std::ofstream(dir.file(file)) << "MZ";
   std::filesystem::create_hard_link(dir.file("drv.msi"), dir.file("link.msi"));
   const std::pair<std::string, int> cases[] = {
-      {"drv.msi", 4}, {"link.msi", 4}, {"setup.exe", 4}, {"new.msi", 0}};
+      {"drv.msi", 4}, {"link.msi", 4}, {"setup.exe", 4}, {"other.msi", 0}};
   for (const auto& [file, result] : cases) {
     fake_.shell_file.clear();
     EXPECT_EQ(Run({"/debuglog" + dir.file(file), "/S", "/v/qn"}), result) << file;
