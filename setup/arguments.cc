@@ -221,6 +221,10 @@ std::string QuotedIfBlank(const std::string& path) {
   return "\"" + path + "\"";
 }
 
+std::string MsiPath(const std::string& setupDirectory, const std::string& name) {
+  return KindOfPackageName(name) == PackageName::kFull ? name : setupDirectory + name;
+}
+
 std::string GetInstallModeSwitch(int mode) {
   switch (mode) {
     case kInstall:
@@ -290,8 +294,7 @@ std::string BuildMsiexecArgs(std::vector<std::string> args, std::string setupDir
   const std::string& sProductCode = args[3];
   const std::string& sPackageCode = args[4];
   Translation run;
-  run.package = KindOfPackageName(MsiFileName) == PackageName::kFull ? MsiFileName
-                                                                     : setupDirectory + MsiFileName;
+  run.package = MsiPath(setupDirectory, MsiFileName);
 
   int status = CheckMSIProductStatus(0, sProductCode, sUpgradeCode, sPackageCode);
   for (size_t i = 5; i < args.size(); ++i) {
