@@ -92,7 +92,7 @@ void CheckReinstall(const std::vector<std::string>& args, const std::string& set
                     int status, const std::string& parameters) {
   std::string afterMode = parameters.substr(parameters.find(' ') + 1);
   bool reinstall =
-      StartsWith(afterMode, QuotedIfBlank(setupDirectory + args[1]) + " " + kReinstall);
+      StartsWith(afterMode, QuotedIfBlank(MsiPath(setupDirectory, args[1])) + " " + kReinstall);
   bool package = StartsWith(parameters, GetInstallModeSwitch(kPackage) + " ");
   if (reinstall != (package && status == kProductFromOtherPackage)) std::abort();
 }

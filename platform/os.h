@@ -95,6 +95,16 @@ enum class ReadStatus {
   kFailed,  // the read or the wait for it failed; LastError() tells why
 };
 
+// Which file a path names, whatever the name: the volume and the file's index
+// on it (GetFileInformationByHandle; natively st_dev and st_ino).
+struct FileId {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileId& other) const {
+    return volume == other.volume && index == other.index;
+  }
+};
+
 class Os {
  public:
   virtual ~Os() = default;
@@ -247,6 +257,12 @@ class Os {
   virtual uint32_t ReadAccessRules(const char* path, AccessRules* rules) = 0;
   // "BUILTIN\Users" for "S-1-5-32-545"; the SID itself when it names no account.
   virtual std::string AccountName(const std::string& sid) = 0;
+
+  // --- Files' identity (setup's debug log must never be the package).
+  // The identity of the existing file or folder `path` (relative to the
+  // current folder), opened without changing it and shared with everyone.
+  // False when it is not there or cannot be opened.
+  virtual bool FileIdentity(const char* path, FileId* id) = 0;
 };
 
 // The backend in use: the real one of this build unless a test replaced it.
@@ -364,6 +380,9 @@ class ForwardingOs : public Os {
     return next_.ReadAccessRules(path, rules);
   }
   std::string AccountName(const std::string& sid) override { return next_.AccountName(sid); }
+
+  // --- Files' identity.
+  bool FileIdentity(const char* path, FileId* id) override { return next_.FileIdentity(path, id); }
 
  private:
   Os& next_;

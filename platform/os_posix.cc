@@ -408,6 +408,13 @@ class PosixOs final : public Os {
   std::string AccountName(const std::string& sid) override {
     return sid == "S-1-1-0" ? "Everyone" : sid;
   }
+
+  bool FileIdentity(const char* path, FileId* id) override {
+    struct stat status {};
+    if (stat(WithSlashes(path).c_str(), &status) != 0) return Fail(errno);
+    *id = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+    return true;
+  }
 };
 
 }  // namespace

@@ -667,6 +667,21 @@ class Win32Os final : public Os {
     return result;
   }
 
+  // Attributes only, shared with everyone: a running program and a file
+  // another process has open can be asked too, and nothing is truncated.
+  bool FileIdentity(const char* path, FileId* id) override {
+    ScopedWinHandle file(::CreateFileA(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info)) {
+      return false;
+    }
+    *id = {info.dwVolumeSerialNumber,
+           (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return true;
+  }
+
  private:
   // MsiProcessMessage of a record with `field0` (null: empty) and `fields`
   // after it: the installer's answer, -1 when it could not be sent.

@@ -97,20 +97,75 @@ Switch KindOf(const std::string& arg) {
   return Switch::kUnknown;
 }
 
+// How the first positional argument names the package.
+enum class PackageName {
+  kRelative,   // to the folder of setup.exe
+  kFull,       // a drive and a separator, or two separators (UNC, \\?\ and \\.\ forms)
+  kUncertain,  // empty, rooted without a drive ("\pkg\drv.msi") or "C:drv.msi"
+};
+
+PackageName KindOfPackageName(const std::string& name) {
+  // Windows takes a slash for a backslash in a path.
+  auto separatorAt = [&name](size_t i) {
+    return i < name.size() && (name[i] == '\\' || name[i] == '/');
+  };
+  char first = AsciiUpper(name.empty() ? '\0' : name[0]);
+  if (first >= 'A' && first <= 'Z' && name.size() >= 2 && name[1] == ':') {
+    return separatorAt(2) ? PackageName::kFull : PackageName::kUncertain;
+  }
+  if (separatorAt(0)) return separatorAt(1) ? PackageName::kFull : PackageName::kUncertain;
+  return name.empty() ? PackageName::kUncertain : PackageName::kRelative;
+}
+
 // Whether the four positional arguments are all there. One that reads as a
 // switch of the program's own is taken as left out: a code slot holding "/x"
-// must never turn an uninstall into an install.
+// must never turn an uninstall into an install. So is a package name that
+// names no one file for certain.
 bool HasPositionalArguments(const std::vector<std::string>& args) {
   if (args.size() < 5) return false;
   for (size_t i = 1; i < 5; ++i) {
     if (KindOf(args[i]) != Switch::kUnknown) return false;
   }
-  return true;
+  return KindOfPackageName(args[1]) != PackageName::kUncertain;
+}
+
+// A Windows language ID: decimal digits. Anything else would reach msiexec as
+// switches of its own: a bare "/g" takes the next switch ("/qn") for its ID.
+bool IsLanguageId(const std::string& id) {
+  return !id.empty() && id.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool NamesFile(const std::string& path, const os::FileId& id) {
+  os::FileId other;
+  return os::Current().FileIdentity(path.c_str(), &other) && other == id;
+}
+
+// Whether a log opened at `logPath` would truncate the package or this
+// program, by whatever name it is given (case, "..", a short name).
+bool WouldOverwritePackage(const std::string& logPath, const std::string& package) {
+  os::FileId log;
+  if (!os::Current().FileIdentity(logPath.c_str(), &log)) return false;  // a new file
+  std::string program;
+  return NamesFile(package, log) || (os::Current().ModulePath(&program) && NamesFile(program, log));
+}
+
+// The working values of one translation.
+struct Translation {
+  std::string package;  // the MSI's path
+  int mode = kPackage;
+  bool msiParamsGiven = false;
+  std::string msiArgs;
+};
+
+// Ends the walk with `err`, saying why in a debug log that is open.
+bool Stop(int code, const char* why, const std::string& arg, int& err) {
+  LogMessageParam(0, why, arg.c_str());
+  err = code;
+  return false;
 }
 
 // Applies one switch. Returns false when the walk stops here.
-bool ApplySwitch(const std::string& arg, int& mode, bool& msiParamsGiven, std::string& msiArgs,
-                 int& err) {
+bool ApplySwitch(const std::string& arg, Translation& run, int& err) {
   Switch kind = KindOf(arg);
   switch (kind) {
     case Switch::kHelp:
@@ -118,14 +173,24 @@ bool ApplySwitch(const std::string& arg, int& mode, bool& msiParamsGiven, std::s
       return false;
     case Switch::kAdministrative:
     case Switch::kUninstall:
-      if (mode != kPackage) {
-        err = kSetupBadSwitch;
-        return false;
+      if (run.mode != kPackage) {
+        return Stop(kSetupBadSwitch,
+                    "BuildMsiexecArgs: a second install mode, nothing started: [1]", arg, err);
       }
-      mode = kind == Switch::kAdministrative ? kAdministrative : kUninstall;
+      run.mode = kind == Switch::kAdministrative ? kAdministrative : kUninstall;
       return true;
     case Switch::kDebugLog: {
       std::string path = arg.size() < 10 ? kDefaultDebugLogName : arg.substr(9);
+      if (WouldOverwritePackage(path, run.package)) {
+        return Stop(kSetupLogNotOpened,
+                    "BuildMsiexecArgs: the debug log would overwrite the package or setup, "
+                    "nothing started: [1]",
+                    arg, err);
+      }
+      if (DebugLogEnabled) {
+        return Stop(kSetupLogNotOpened,
+                    "BuildMsiexecArgs: a second debug log, nothing started: [1]", arg, err);
+      }
       if (!OpenDebugLog(path.c_str())) {
         err = kSetupLogNotOpened;
         return false;
@@ -133,19 +198,20 @@ bool ApplySwitch(const std::string& arg, int& mode, bool& msiParamsGiven, std::s
       return true;
     }
     case Switch::kLanguage:
-      msiArgs += " /g " + arg.substr(2);
+      if (!IsLanguageId(arg.substr(2))) break;
+      run.msiArgs += " /g " + arg.substr(2);
       return true;
     case Switch::kSilent:
       return true;  // silent mode is decided before the walk
     case Switch::kMsiParams:
-      msiParamsGiven = true;
-      msiArgs += " " + arg.substr(2);
+      run.msiParamsGiven = true;
+      run.msiArgs += " " + arg.substr(2);
       return true;
     case Switch::kUnknown:
       break;
   }
-  err = kSetupBadSwitch;
-  return false;
+  return Stop(kSetupBadSwitch, "BuildMsiexecArgs: switch not recognised, nothing started: [1]", arg,
+              err);
 }
 
 }  // namespace
@@ -153,6 +219,10 @@ bool ApplySwitch(const std::string& arg, int& mode, bool& msiParamsGiven, std::s
 std::string QuotedIfBlank(const std::string& path) {
   if (path.find_first_of(" \t") == std::string::npos) return path;
   return "\"" + path + "\"";
+}
+
+std::string MsiPath(const std::string& setupDirectory, const std::string& name) {
+  return KindOfPackageName(name) == PackageName::kFull ? name : setupDirectory + name;
 }
 
 std::string GetInstallModeSwitch(int mode) {
@@ -211,35 +281,33 @@ int CheckMSIProductStatus(LogHandle handle, const std::string& productCode,
 
 std::string BuildMsiexecArgs(std::vector<std::string> args, std::string setupDirectory, int& err) {
   err = 0;
-  int mode = kPackage;
-  bool msiParamsGiven = false;
-  std::string msiArgs;
   // Silent wherever it stands and wherever the walk stops: an unattended run
   // must never wait on a box.
   SilentMode = AnyFrom(args, 1, kSilentSwitches);
   // Without a package, help is still given.
   if (!HasPositionalArguments(args)) {
     err = AnyFrom(args, 1, kHelpSwitches) ? kSetupHelpRequested : kSetupTooFewArguments;
-    return msiArgs;
+    return "";
   }
   MsiFileName = args[1];
   const std::string& sUpgradeCode = args[2];
   const std::string& sProductCode = args[3];
   const std::string& sPackageCode = args[4];
-  std::string sMsiFullName = setupDirectory + MsiFileName;
+  Translation run;
+  run.package = MsiPath(setupDirectory, MsiFileName);
 
   int status = CheckMSIProductStatus(0, sProductCode, sUpgradeCode, sPackageCode);
   for (size_t i = 5; i < args.size(); ++i) {
-    if (!ApplySwitch(args[i], mode, msiParamsGiven, msiArgs, err)) break;
+    if (!ApplySwitch(args[i], run, err)) break;
   }
   // Windows Installer evaluates REMOVE before REINSTALL: with /x or /a these
   // would bring the product back.
-  if (status == kProductFromOtherPackage && mode == kPackage) {
-    msiArgs.insert(0, kReinstallProperties);
+  if (status == kProductFromOtherPackage && run.mode == kPackage) {
+    run.msiArgs.insert(0, kReinstallProperties);
   }
-  if (!msiParamsGiven) {
+  if (!run.msiParamsGiven) {
     std::string logArgs = BuildMsiLogArgs();
-    if (!logArgs.empty()) msiArgs += " " + logArgs;
+    if (!logArgs.empty()) run.msiArgs += " " + logArgs;
   }
-  return GetInstallModeSwitch(mode) + " " + QuotedIfBlank(sMsiFullName) + " " + msiArgs;
+  return GetInstallModeSwitch(run.mode) + " " + QuotedIfBlank(run.package) + " " + run.msiArgs;
 }

@@ -37,6 +37,10 @@ extern bool SilentMode;
 // program's switches counts as missing.
 std::string BuildMsiexecArgs(std::vector<std::string> args, std::string setupDirectory, int& err);
 
+// The MSI's path: `name` itself when it is a full path (a drive and a
+// separator, or two separators), otherwise `name` in `setupDirectory`.
+std::string MsiPath(const std::string& setupDirectory, const std::string& name);
+
 // The Windows Installer logging switch with its file under LocalAppData, or
 // nothing when LocalAppData has no value.
 std::string BuildMsiLogArgs();

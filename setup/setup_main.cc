@@ -58,11 +58,12 @@ int RunMsiexec(const std::string& file, const std::string& parameters) {
     return kSetupMsiexecNotStarted;
   }
   std::string program = systemDirectory + "\\" + file;
-  std::string command = program + " " + parameters;
+  // As msiexec gets it: the shell puts the program in quotes.
+  std::string command = "\"" + program + "\" " + parameters;
   // The system would cut a longer command line and msiexec would run what is
-  // left of it. The shell puts the program in quotes; the terminator counts.
+  // left of it; the terminator counts.
   size_t length = os::Current().Utf16Length(command);
-  if (length + 2 + 1 > kMaxCommandLine) {
+  if (length + 1 > kMaxCommandLine) {
     LogMessageNumber(0, "RunMsiexec: command too long, not started: [1] characters",
                      static_cast<uint32_t>(length));
     return kSetupMsiexecNotStarted;

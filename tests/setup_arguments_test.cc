@@ -73,7 +73,6 @@ TEST_F(ArgumentsTest, WorkedResults) {
       {"uninstall, language, silent, msiexec parameters", kNothing, {"/x", "/L1033", "/S", "/v/qn"},
        "/x C:\\pkg\\drv.msi  /g 1033 /qn"},
       {"administrative", kNothing, {"/A"}, std::string("/a C:\\pkg\\drv.msi  ") + kLog},
-      {"bare /L", kNothing, {"/L"}, std::string("/package C:\\pkg\\drv.msi  /g  ") + kLog},
       {"bare /v suppresses the log switch", kNothing, {"/v"}, "/package C:\\pkg\\drv.msi  "},
       {"two /v", kNothing, {"/vA=1", "/VB=2"}, "/package C:\\pkg\\drv.msi  A=1 B=2"},
   };
@@ -118,6 +117,10 @@ TEST_F(ArgumentsTest, SwitchResults) {
       {{"/?x"}, kSetupBadSwitch, false},
       {{"/s"}, 0, true},
       {{"/S", "/x"}, 0, true},
+      // A language ID is a decimal number, or msiexec takes what follows for it.
+      {{"/L"}, kSetupBadSwitch, false},        {{"/S", "/l", "/v/qn"}, kSetupBadSwitch, true},
+      {{"/l1033 /qn"}, kSetupBadSwitch, false}, {{"/L-1"}, kSetupBadSwitch, false},
+      {{"/l0x409"}, kSetupBadSwitch, false},    {{"/l1033", "/L1031"}, 0, false},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -149,6 +152,11 @@ TEST_F(ArgumentsTest, MissingPositionalArgumentsQueryNothing) {
       {{"setup.exe", "/s", "drv.msi", kUpgrade, kProduct, kPackage}, kFew, true},
       {{"setup.exe", "drv.msi", kUpgrade, kProduct, "/?", "/v/qn"}, kHelp, false},
       {{"setup.exe", "drv.msi", kUpgrade, "/h", "/x", "/S"}, kHelp, true},
+      // A package name that names no one file for certain.
+      {{"setup.exe", "", kUpgrade, kProduct, kPackage}, kFew, false},
+      {{"setup.exe", "\\pkg\\drv.msi", kUpgrade, kProduct, kPackage, "/S"}, kFew, true},
+      {{"setup.exe", "/pkg/drv.msi", kUpgrade, kProduct, kPackage, "/?"}, kHelp, false},
+      {{"setup.exe", "C:drv.msi", kUpgrade, kProduct, kPackage}, kFew, false},
   };
   for (size_t count = 0; count < 5; ++count) {
     std::vector<std::string> args = {"setup.exe", "drv.msi", kUpgrade, kProduct, kPackage};
@@ -165,6 +173,18 @@ TEST_F(ArgumentsTest, MissingPositionalArgumentsQueryNothing) {
     EXPECT_FALSE(DebugLogEnabled) << label;
   }
   EXPECT_EQ(fake_.enum_calls, 0);
+}
+
+TEST_F(ArgumentsTest, FullPackagePathIsUsedAsItIs) {
+  Install(kProduct, kOtherPackage);  // reinstall properties whatever the name
+  for (std::string name :
+       {"D:\\pkgs\\drv.msi", "z:/pkgs/drv.msi", "\\\\srv\\share\\drv2.msi", "\\\\?\\D:\\drv.msi"}) {
+    int err = -7;
+    EXPECT_EQ(BuildMsiexecArgs({"setup.exe", name, kUpgrade, kProduct, kPackage, "/v/qn"},
+                               "C:\\pkg\\", err),
+              "/package " + name + " REINSTALL=ALL REINSTALLMODE=vomus /qn");
+    EXPECT_EQ(err, 0) << name;
+  }
 }
 
 TEST_F(ArgumentsTest, ProductIsQueriedEvenForHelp) {

@@ -272,7 +272,8 @@ TEST_F(SetupMainTest, DebugLogHoldsTheWholeRunAndIsClosedOnEveryPath) {
   std::string path = dir.file("a.txt");
   const char* check = "CheckMSIProductStatus: MsiGetProductInfo failed ";
   const std::string started =
-      "RunMsiexec: starting C:\\windows\\system32\\msiexec.exe /package C:\\pkg\\drv.msi  /qn";
+      "RunMsiexec: starting \"C:\\windows\\system32\\msiexec.exe\" /package C:\\pkg\\drv.msi  /qn";
+  const std::string why = "BuildMsiexecArgs: ";
   struct Case {
     std::vector<std::string> switches;
     int result;
@@ -282,8 +283,10 @@ TEST_F(SetupMainTest, DebugLogHoldsTheWholeRunAndIsClosedOnEveryPath) {
   const Case cases[] = {
       {{"/S", "/v/qn"}, 1602, {check, started, "RunMsiexec: msiexec exit code 1602"}},
       {{"/?"}, 0, {check}},
-      {{"/bogus"}, 87, {check}},
-      {{"/debuglog" + dir.file("b.txt")}, 4, {check}},  // a second log does not open
+      {{"/bogus"}, 87, {check, why + "switch not recognised, nothing started: /bogus"}},
+      {{"/x", "/A"}, 87, {check, why + "a second install mode, nothing started: /A"}},
+      {{"/debuglog" + dir.file("b.txt")}, 4,  // a second log does not open
+       {check, why + "a second debug log, nothing started: /debuglog" + dir.file("b.txt")}},
   };
   // clang-format on
   fake_.installed = {{"{U}", "{P}", "{other}"}};
@@ -303,6 +306,23 @@ TEST_F(SetupMainTest, DebugLogHoldsTheWholeRunAndIsClosedOnEveryPath) {
   Run({"/debuglog" + dir.file("c.txt"), "/S"});
   EXPECT_FALSE(DebugLogStream.is_open());
   EXPECT_FALSE(std::filesystem::exists(dir.file("c.txt")));
+}
+
+// The same file by any name, a hard link too (natively names differ in case).
+TEST_F(SetupMainTest, DebugLogNeverOverwritesThePackageOrTheProgram) {
+  testing_support::ScratchDir dir;
+  fake_.module_path = dir.path().string() + "\\setup.exe";
+  for (const char* file : {"drv.msi", "setup.exe", "other.msi"})
+    std::ofstream(dir.file(file)) << "MZ";
+  std::filesystem::create_hard_link(dir.file("drv.msi"), dir.file("link.msi"));
+  const std::pair<std::string, int> cases[] = {
+      {"drv.msi", 4}, {"link.msi", 4}, {"setup.exe", 4}, {"other.msi", 0}};
+  for (const auto& [file, result] : cases) {
+    fake_.shell_file.clear();
+    EXPECT_EQ(Run({"/debuglog" + dir.file(file), "/S", "/v/qn"}), result) << file;
+    EXPECT_EQ(fake_.shell_file.empty(), result != 0) << file;
+    EXPECT_EQ(testing_support::ReadFile(dir.file("drv.msi")), "MZ") << file;
+  }
 }
 
 TEST_F(SetupMainTest, RunWithoutDebugLogWritesNoFile) {

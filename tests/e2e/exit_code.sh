@@ -25,18 +25,18 @@ echo "not a package" >"$package/drv.msi"
 expect_passed_through "not a Windows Installer database"
 
 # A command line longer than the system takes: nothing starts and the run
-# fails, rather than msiexec running what is left after the cut. Each /L
-# becomes " /g " in msiexec's parameters; /v fills the rest up to the length.
+# fails, rather than msiexec running what is left after the cut. Each /L1
+# becomes " /g 1" in msiexec's parameters; /v fills the rest up to the length.
 rm -f "$WINEPREFIX/drive_c/$(dirname "$sample_installed_file")"
 make_package "$package" "build 1"
 languages=()
-for _ in $(seq 4000); do languages+=(/L); done
+for _ in $(seq 4000); do languages+=(/L1); done
 # expect_command_length LENGTH CODE [CHARACTER]: msiexec's path, a blank and
 # the parameters, padded with CHARACTER (p), make LENGTH characters; the last
 # parameter is END=1.
 expect_command_length() {
   local start padding
-  start="C:\\windows\\system32\\msiexec.exe /package $(winepath -w "$package")\\drv.msi $(printf ' /g %.0s' "${languages[@]}") /qn /l*v msiexec.log PAD="
+  start="C:\\windows\\system32\\msiexec.exe /package $(winepath -w "$package")\\drv.msi $(printf ' /g 1%.0s' "${languages[@]}") /qn /l*v msiexec.log PAD="
   printf -v padding '%*s' $(($1 - ${#start} - 6)) ''
   padding=${padding// /${3:-p}}
   rm -f "$package/msiexec.log"

@@ -7,15 +7,22 @@ package=$WORK/package
 make_package "$package" "build 1"
 product=${SAMPLE_CODES[1]}
 
-run_setup "$package" /S /v/qn
+# A language switch without an ID would take msiexec's /qn for one: refused.
+run_setup "$package" /S /l /v/qn
+expect_eq "$CODE" 87 "a language switch without an ID: exit code"
+run_setup "$package" /S /L1033 "/v/qn /l*v install.log"
 expect_eq "$CODE" 0 "install: exit code"
 product_installed "$product" || fail "install: the product is not installed"
+grep -aq "UILevel = 2" "$package/install.log" || fail "install: not without user interface"
 expect_eq "$(sample_installed_text)" "build 1" "install: installed file"
 
 # The same product from a new package code: only REINSTALL=ALL makes msiexec
-# replace the installed file. The codes typed in lower case name it all the same.
+# replace the installed file. The codes typed in lower case name it all the same,
+# and a setup.exe in another folder installs the package given by its full path.
 sample_package "$package" "build 2"
-run_in "$package" '.\setup.exe' drv.msi "${SAMPLE_CODES[@],,}" /S "/v/qn /l*v reinstall.log"
+mkdir "$WORK/other" && cp "$SETUP_EXE" "$WORK/other/setup.exe"
+run_in "$package" "$(winepath -w "$WORK/other")\setup.exe" "$(winepath -w "$package")\drv.msi" \
+  "${SAMPLE_CODES[@],,}" /S "/v/qn /l*v reinstall.log"
 expect_eq "$CODE" 0 "reinstall: exit code"
 grep -aq "REINSTALL = ALL" "$package/reinstall.log" || fail "reinstall: msiexec saw no REINSTALL=ALL"
 grep -aq "REINSTALLMODE = vomus" "$package/reinstall.log" ||
