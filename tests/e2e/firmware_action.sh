@@ -171,11 +171,18 @@ firmware_package "$package" "$ACTION_DLL" "$WORK/opened.wxs"
 ln -sfn "$tool" "$WORK/tool-link"
 install opened "$update_required" "FIRMWARE_TOOL_DIR=$tool_win" "OPEN_DIR=$WORK/tool-link" \
   'CHMOD=Z:\bin\chmod' FIRMWARE_UPDATE_MUST_SUCCEED=1
-chmod o-w "$tool"
 expect_eq "$CODE" 1603 "a tool folder opened to everyone before the update: exit code"
-grep -qF "UpdateFirmware: the firmware update failed: the tool folder can be changed by Everyone (add files, add folders, delete what it holds, delete or rename it): $tool_win; nothing was run" \
-  "$package/opened.log" || fail "a tool folder opened to everyone: no refusal in the installer log"
+refusal="the tool folder can be changed by Everyone (add files, add folders, delete what it holds, delete or rename it): $tool_win; nothing was run"
+grep -qF "UpdateFirmware: the firmware update failed: $refusal" "$package/opened.log" ||
+  fail "a tool folder opened to everyone: no refusal in the installer log"
 expect_eq "$(tr -d '\r' <"$tool/args.txt")" "--no" "a tool folder opened to everyone: the tool's runs"
+# Still open: the check runs nothing and fails, the install goes on.
+install refused "$update_required" "FIRMWARE_TOOL_DIR=$tool_win"
+chmod o-w "$tool"
+expect_eq "$CODE/$(firmware_registry_value FirmwareResult)" 0/5112 "a tool folder open to everyone: exit code/FIRMWARE_RESULT"
+grep -qF "CheckFirmware: the check failed: $refusal" "$package/refused.log" && [ ! -f "$tool/args.txt" ] ||
+  fail "a tool folder open to everyone: the check ran it or gave no reason"
+uninstall
 firmware_package "$package" "$ACTION_DLL" "$WORK/hand-written.wxs"
 
 # Hand-written data naming a folder the code page cannot hold: the update runs
