@@ -34,6 +34,12 @@ uint32_t StoredTextLength(const char* output) {
                         : static_cast<uint32_t>(static_cast<const char*>(end) - output);
 }
 
+// `path` as the tool's path, and its command line.
+text::Result SetToolCall(char* toolPath, char* commandLine, const std::string& path, bool query) {
+  text::Result copied = text::CopyBounded(toolPath, kFwCommandLineCapacity, path.c_str());
+  return copied != text::kOk ? copied : BuildCommandLine(commandLine, toolPath, query);
+}
+
 // The tool's full path and its command line, the path made full against the
 // current folder: a relative one would otherwise be looked for beside this
 // program first. kOk; kInvalidArgument when there is no folder or the path
@@ -51,10 +57,7 @@ text::Result BuildToolCall(char* toolPath, char* commandLine, const char* toolDi
   }
   std::string fullPath;
   if (!os::Current().FullPathName(givenPath, &fullPath)) return text::kInvalidArgument;
-  if (text::CopyBounded(toolPath, kFwCommandLineCapacity, fullPath.c_str()) != text::kOk) {
-    return text::kInsufficientBuffer;
-  }
-  return BuildCommandLine(commandLine, toolPath, query);
+  return SetToolCall(toolPath, commandLine, fullPath, query);
 }
 
 int32_t Fail(LogHandle handle, FirmwareCheckReport* report, FirmwareStatus status, int32_t result,
@@ -87,8 +90,7 @@ bool ProtectedToolCall(LogHandle handle, char* toolPath, char* commandLine, bool
          "RunFlashKeeper: failed to call the flashkeeper tool");
     return false;
   }
-  if (text::CopyBounded(toolPath, kFwCommandLineCapacity, check.runPath.c_str()) != text::kOk ||
-      BuildCommandLine(commandLine, toolPath, query) != text::kOk) {
+  if (SetToolCall(toolPath, commandLine, check.runPath, query) != text::kOk) {
     Fail(handle, report, kFwCommandLineFailed, kFwCommandLineTooLong,
          "RunFlashKeeper: Failed to copy the command line");
     return false;

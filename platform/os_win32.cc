@@ -58,6 +58,18 @@ bool WidePath(const char* path, std::vector<wchar_t>* wide) {
   return ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide->data(), size) != 0;
 }
 
+// `path` opened for its attributes only, shared with everyone, so that a
+// running program and a file another process has open can be asked too and
+// nothing is truncated; a folder opens as well (backup semantics).
+// INVALID_HANDLE_VALUE when it cannot be.
+HANDLE OpenForAttributes(const char* path) {
+  std::vector<wchar_t> wide;
+  if (!WidePath(path, &wide)) return INVALID_HANDLE_VALUE;
+  return ::CreateFileW(wide.data(), FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 // Closes a Win32 handle at scope end unless released; keeps the thread's last
 // error, so a failure's cause survives the clean-up that follows it.
 class ScopedWinHandle {
@@ -592,12 +604,7 @@ class Win32Os final : public Os {
   }
 
   bool FinalPath(const char* path, std::string* final) override {
-    std::vector<wchar_t> wide;
-    if (!WidePath(path, &wide)) return false;
-    // Backup semantics: a folder opens as well as a file.
-    ScopedWinHandle file(::CreateFileW(
-        wide.data(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ScopedWinHandle file(OpenForAttributes(path));
     if (!file.valid()) return false;
     auto follow = [&](wchar_t* buffer, DWORD size) {
       return ::GetFinalPathNameByHandleW(file.get(), buffer, size,
@@ -667,12 +674,8 @@ class Win32Os final : public Os {
     return result;
   }
 
-  // Attributes only, shared with everyone: a running program and a file
-  // another process has open can be asked too, and nothing is truncated.
   bool FileIdentity(const char* path, FileId* id) override {
-    ScopedWinHandle file(::CreateFileA(
-        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ScopedWinHandle file(OpenForAttributes(path));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info)) {
       return false;
